@@ -1,0 +1,74 @@
+// Threads, clocks and sleep of the platform library on a PC: POSIX threads that carry their
+// name (visible in /proc/<pid>/task/*/comm) and CLOCK_MONOTONIC.
+#include <pthread.h>
+#include <time.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "host_internal.h"
+#include "veldcore.h"
+
+namespace {
+
+uint64_t monotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
+}
+
+}  // namespace
+
+extern "C" {
+
+VELD_THREAD VELD_OSA_CreateThread(const char* name, VELD_THREAD_ENTRY entry, void* argument,
+                                  uint32_t stackBytes, int32_t /*priority*/, uint32_t /*flags*/) {
+    if (!entry) return 0;
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    if (stackBytes != 0) {
+        // The platform rounds small stacks up to what the system needs.
+        size_t size = stackBytes < PTHREAD_STACK_MIN ? PTHREAD_STACK_MIN : stackBytes;
+        pthread_attr_setstacksize(&attr, size);
+    }
+    pthread_t thread{};
+    const int rc = pthread_create(&thread, &attr, entry, argument);
+    pthread_attr_destroy(&attr);
+    if (rc != 0) {
+        VELD_HOST_LOG(1, "thread %s not created: %s\n", name ? name : "?", strerror(rc));
+        return 0;
+    }
+    if (name && *name) {
+        char shortName[16];
+        strncpy(shortName, name, sizeof shortName - 1);
+        shortName[sizeof shortName - 1] = '\0';
+        pthread_setname_np(thread, shortName);
+    }
+    static_assert(sizeof(pthread_t) <= sizeof(VELD_THREAD));
+    return static_cast<VELD_THREAD>(thread);
+}
+
+int32_t VELD_OSA_JoinThread(VELD_THREAD thread, void** result) {
+    if (thread == 0) return -1;
+    void* value = nullptr;
+    const int rc = pthread_join(static_cast<pthread_t>(thread), &value);
+    if (rc != 0) return -1;
+    if (result) *result = value;
+    return 0;
+}
+
+uint32_t VELD_OSA_ReadMsTicks(void) { return static_cast<uint32_t>(monotonicNs() / 1000000ull); }
+
+uint64_t VELD_OSA_ReadNsTicks(void) { return monotonicNs(); }
+
+int32_t VELD_OSA_SleepMsec(uint32_t milliseconds) {
+    timespec left{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0) {
+        if (errno != EINTR) return -1;
+    }
+    return 0;
+}
+
+}  // extern "C"

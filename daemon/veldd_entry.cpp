@@ -1,1 +1,0 @@
-extern "C" int veldd_entry(int, char**) { return 0; }
