@@ -1,0 +1,74 @@
+// Test support: a private VELD_ROOT and VELD_NS for one test, and a real veldd process started
+// in them. Everything created under the root or in the namespace is removed at the end.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace veld::test {
+
+// A temporary root folder with tmp/, proc/ and dev/, and a namespace unique to this process.
+// The test process's own VELD_ROOT and VELD_NS point at them while it lives.
+class TestRoot {
+public:
+    TestRoot();
+    ~TestRoot();
+    TestRoot(const TestRoot&) = delete;
+    TestRoot& operator=(const TestRoot&) = delete;
+
+    const std::string& root() const { return root_; }
+    const std::string& ns() const { return ns_; }
+    std::string path(const std::string& fixedPath) const { return root_ + fixedPath; }
+    void writeFile(const std::string& fixedPath, const std::string& text) const;
+    std::string readFile(const std::string& fixedPath) const;
+
+private:
+    std::string root_;
+    std::string ns_;
+};
+
+// A child process (veldd or another program) with the root's environment.
+class Process {
+public:
+    Process() = default;
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    // Starts `program` with `args` (argv[0] is the program) and the given extra environment.
+    // Standard output and error go to `outputPath`.
+    bool start(const std::string& program, const std::vector<std::string>& args,
+               const std::map<std::string, std::string>& env, const std::string& outputPath);
+    // Waits for the exit status (-1 on time-out); after a time-out the process is killed.
+    int wait(std::chrono::milliseconds timeout);
+    void kill(int signal);
+    pid_t pid() const { return pid_; }
+    bool running();
+
+private:
+    pid_t pid_ = -1;
+};
+
+// Path of a built program (relative to the build folder).
+std::string builtProgram(const std::string& relative);
+
+// Polls `condition` until it holds or the time-out passes.
+template <typename F>
+bool eventually(F condition, std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition()) return true;
+        struct timespec ts{0, 5000000};
+        nanosleep(&ts, nullptr);
+    }
+    return condition();
+}
+
+// Removes the System V queue of `key` in the current namespace, if there is one.
+void removeQueue(uint32_t rawKey);
+
+}  // namespace veld::test
