@@ -7,8 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "xevent.h"
+#include "xgrp.h"  // XGC, the graphics context every window carries
 
 extern "C" {
 
@@ -25,21 +27,6 @@ struct XPosInfo {
 static_assert(sizeof(XPosInfo) == 8);
 static_assert(offsetof(XPosInfo, y) == 2 && offsetof(XPosInfo, width) == 4 &&
               offsetof(XPosInfo, height) == 6);
-
-// Graphics context: palette indices and the drawing mode of a window.
-struct XGC {
-    uint8_t textColor;
-    uint8_t fillColor;
-    uint8_t borderColor;
-    uint8_t reserved0;
-    uint8_t borderWidth;
-    uint8_t reserved1;
-    uint8_t mode;  // bit 0: fill rectangles; bit 1: draw rectangle borders
-    uint8_t reserved2;
-};
-static_assert(sizeof(XGC) == 8);
-static_assert(offsetof(XGC, borderColor) == 2 && offsetof(XGC, borderWidth) == 4 &&
-              offsetof(XGC, mode) == 6);
 
 // Key function: returns 0 when it handled the event, anything else when not. The argument is
 // the timer id for timer messages and 0 otherwise.
@@ -198,5 +185,14 @@ inline constexpr uint32_t kOptNavMask = 0x2F0000;
 
 inline constexpr uint8_t typeOf(const XWindow* w) { return w->flags & kTypeMask; }
 inline constexpr bool isForm(const XWindow* w) { return typeOf(w) == kTypeForm; }
+
+// The attached children of a window: the child table up to its first empty entry. Every walk
+// over the tree uses this, so children must be attached without gaps.
+inline std::span<XWindow* const> attachedChildren(const XWindow* w) {
+    if (w == nullptr || w->children == nullptr) return {};
+    size_t n = 0;
+    while (n < w->childCount && w->children[n] != nullptr) ++n;
+    return {w->children, n};
+}
 
 }  // namespace veld::xwin
