@@ -1,0 +1,199 @@
+// veldd as a whole process: single instance, options, the message loop's dispatch and
+// replies, keys reaching the window system's queue, and hostile input on the endpoint.
+#include <gtest/gtest.h>
+#include <sys/ipc.h>
+#include <sys/msg.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "daemon_process.h"
+#include "seam.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using veld::test::countOf;
+using veld::test::DaemonProcess;
+using veld::test::TestRoot;
+using veld::tools::DaemonClient;
+using veld::tools::makeRequest;
+
+DaemonClient openClient() {
+    std::string error;
+    auto client = DaemonClient::open(error);
+    EXPECT_TRUE(client) << error;
+    return std::move(*client);
+}
+
+long residentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}
+
+TEST(Veldd, PidFileLeftBehindBlocksTheStart) {
+    struct Case {
+        const char* pidFile;
+        bool pidReadable;
+    } cases[] = {{"4242\n", true}, {"not a number\n", false}, {"", false}};
+    for (const Case& c : cases) {
+        TestRoot root;
+        root.writeFile("/tmp/veldd.pid", c.pidFile);
+        DaemonProcess veldd(root);
+        ASSERT_TRUE(veldd.start());
+        EXPECT_EQ(veldd.process().wait(5s), 0) << c.pidFile;
+        EXPECT_NE(veldd.log().find(c.pidReadable ? "veldd(4242) is already running"
+                                                 : ") is already running"),
+                  std::string::npos);
+        EXPECT_EQ(veldd.output().find("can't get pid info") != std::string::npos, !c.pidReadable);
+        EXPECT_EQ(root.readFile("/tmp/veldd.pid"), c.pidFile) << "the file is left as it was";
+    }
+}
+
+TEST(Veldd, UnknownOptionPrintsUsageAndForegroundChangesNothing) {
+    TestRoot root;
+    DaemonProcess bad(root);
+    ASSERT_TRUE(bad.start({"-x"}));
+    EXPECT_EQ(bad.process().wait(5s), 1);
+    EXPECT_NE(bad.output().find(DaemonProcess::program() +
+                                " [-f]\n  -f : run foreground. do not daemonize.\n"),
+              std::string::npos)
+        << bad.output();
+
+    for (std::vector<std::string> args : {std::vector<std::string>{}, {"-f"}}) {
+        TestRoot r;
+        DaemonProcess veldd(r);
+        ASSERT_TRUE(veldd.startAndWait(args));
+        EXPECT_TRUE(veldd.process().running()) << "runs in the calling process, no fork";
+        EXPECT_EQ(r.readFile("/tmp/veldd.pid"), std::to_string(veldd.process().pid()) + "\n");
+    }
+}
+
+TEST(Veldd, DispatchAndReplies) {
+    TestRoot root;
+    DaemonProcess veldd(root);
+    ASSERT_TRUE(veldd.startAndWait());
+    DaemonClient client = openClient();
+    std::string error;
+
+    struct Case {
+        uint32_t id;
+        bool answered;
+    } cases[] = {
+        {0x4bf10001, true},   // ping
+        {0x4bf10003, true},   // starts the monitor
+        {0x4bf10003, true},   // monitor already runs: still answered
+        {0x4bf10009, false},  // unknown SYS id: logged, not answered
+        {0x12340001, false},  // foreign group: dropped silently
+        {0x4bf20002, true},   // SSM group, not a key: refused by the monitor, still answered
+    };
+    for (const Case& c : cases) {
+        auto reply = client.request(makeRequest(c.id, true, 5), c.answered ? 2000 : 300, error);
+        EXPECT_EQ(reply.has_value(), c.answered) << std::hex << c.id;
+        if (reply) {
+            EXPECT_EQ(reply->flags, 2u);
+            EXPECT_EQ(reply->id, c.id);
+            EXPECT_EQ(reply->data[1], 5u);
+        }
+    }
+    ASSERT_TRUE(veldd.ping());
+    const std::string log = veldd.log();
+    EXPECT_EQ(countOf(log, "unknown IPC msg 0x4bf10009"), 1u);
+    EXPECT_EQ(countOf(log, "0x12340001"), 0u);
+    EXPECT_EQ(countOf(log, "<!> starting window system... (debug only)"), 1u);
+    EXPECT_EQ(countOf(log, "ssm msg.id = 0x4bf20002 prcess error"), 1u);
+}
+
+TEST(Veldd, KeyMessageBecomesAKeyEventOnTheQueue) {
+    TestRoot root;
+    DaemonProcess veldd(root);
+    ASSERT_TRUE(veldd.startAndWait());
+    DaemonClient client = openClient();
+    std::string error;
+    auto reply = client.request(makeRequest(0x4bf20001, true, 73), 2000, error);
+    ASSERT_TRUE(reply) << error;
+    EXPECT_EQ(reply->flags, 2u);
+
+    const int queue = msgget(veld::seam::sysvKey(veld::xdrv::queueKey("uxm-evq")), 0);
+    ASSERT_GE(queue, 0) << "the daemon opened the event queue";
+    struct {
+        long type;
+        XEvent event;
+    } message{};
+    ASSERT_EQ(msgrcv(queue, &message, sizeof(XEvent), 0, IPC_NOWAIT),
+              static_cast<ssize_t>(sizeof(XEvent)));
+    EXPECT_EQ(message.type, 1);
+    EXPECT_EQ(message.event.type, XEVENT_KEY);
+    EXPECT_EQ(message.event.key.code, 73);
+    EXPECT_EQ(message.event.key.value, 0u);
+}
+
+TEST(Veldd, MalformedDatagramsVanishingClientsAndFloodsDoNotStopTheLoop) {
+    TestRoot root;
+    DaemonProcess veldd(root);
+    ASSERT_TRUE(veldd.startAndWait());
+    std::string error;
+    {
+        DaemonClient client = openClient();
+        const uint8_t junk[64] = {1, 2, 3};
+        for (size_t size : {0u, 4u, 31u, 33u, 64u}) ASSERT_TRUE(client.sendRaw(junk, size, error));
+    }
+    {
+        DaemonClient gone = openClient();  // asks for a reply and disappears at once
+        ASSERT_TRUE(gone.send(makeRequest(0x4bf10001, true), error));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(veldd.ping(2000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 800ms) << "no pause after bad datagrams";
+
+    const long before = residentKiB(veldd.process().pid());
+    DaemonClient flood = openClient();
+    for (int i = 0; i < 10000; ++i) {
+        // Every fifth asks for a reply that is never read.
+        ASSERT_TRUE(flood.send(makeRequest(i % 2 ? 0x4bf10001 : 0x4bf20001, i % 5 == 0, 10), error));
+    }
+    ASSERT_TRUE(veldd.ping(5000));
+    const long after = residentKiB(veldd.process().pid());
+    EXPECT_LT(after - before, 1024) << "resident memory grew by " << after - before << " KiB";
+
+    const std::string log = veldd.log();
+    EXPECT_EQ(countOf(log, "dropped a datagram"), 5u);
+    EXPECT_EQ(countOf(log, "IPC msg recv error"), 0u);
+    EXPECT_TRUE(veldd.process().running());
+}
+
+TEST(Veldd, AutoStartDelaysTheLoopWhileMessagesWait) {
+    TestRoot root;
+    DaemonProcess veldd(root);
+    ASSERT_TRUE(veldd.start({"-f"}, "console=ttyS0 ssm.auto_start=1"));
+    ASSERT_TRUE(veld::test::eventually([&] {
+        return std::ifstream(root.path("/tmp/veldd_ipc_")).good() ||
+               access(root.path("/tmp/veldd_ipc_").c_str(), F_OK) == 0;
+    }));
+    DaemonClient client = openClient();
+    std::string error;
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(client.send(makeRequest(0x4bf10001, true, 1), error)) << error;
+    auto reply = client.receive(15000);
+    const auto waited = std::chrono::steady_clock::now() - sent;
+    ASSERT_TRUE(reply) << "the message waited in the endpoint";
+    EXPECT_EQ(reply->data[1], 1u);
+    EXPECT_GT(waited, 8s) << "answered only after the 10-second delay";
+    EXPECT_NE(veldd.log().find("<!> starting window system... (debug only)"), std::string::npos);
+}
+
+TEST(Veldd, AutoStartNeedsAValueBeginningWithOne) {
+    TestRoot root;
+    DaemonProcess veldd(root);
+    ASSERT_TRUE(veldd.start({"-f"}, "ssm.auto_start=0 ssm.keyboard=0"));
+    ASSERT_TRUE(veld::test::eventually([&] { return veldd.ping(); }, 3000ms))
+        << "no delay without the key";
+    EXPECT_EQ(veldd.log().find("starting window system"), std::string::npos);
+    EXPECT_EQ(veldd.log().find("starting keyboard handler"), std::string::npos);
+}
+
+}  // namespace
