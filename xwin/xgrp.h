@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 extern "C" {
 
@@ -115,10 +116,12 @@ void drawLine(const Canvas& canvas, int32_t x1, int32_t y1, int32_t x2, int32_t 
               uint8_t colour);
 void drawRect(const Canvas& canvas, const XGC& gc, int32_t x, int32_t y, int32_t w, int32_t h);
 
-// Draws bytes of text in the font at x with its baseline at y; returns the x after the last
-// advance (xgrp_text.cpp).
-int64_t drawGlyphs(const Canvas& canvas, const XFont& font, const uint8_t* text, size_t length,
-                   int64_t x, int64_t y, uint8_t colour);
+// Draws bytes of text in the font at x with its baseline at y (xgrp_text.cpp).
+void drawGlyphs(const Canvas& canvas, const XFont& font, const uint8_t* text, size_t length,
+                int64_t x, int64_t y, uint8_t colour);
+
+// The bytes of a text; empty for null data or a negative length (top bit set).
+std::span<const uint8_t> textBytes(const XString& text);
 
 // The canvas and origin of a form: the display surface and the form's position. An empty
 // canvas when the window has no display memory (a control, or a form not on a display).
