@@ -83,24 +83,27 @@ int32_t VELD_OSA_RecvIPCMsg(uint32_t handle, void* message, int32_t timeoutMs) {
     if (!endpoint || !message) return -1;
     const uint32_t start = VELD_OSA_ReadMsTicks();
     for (;;) {
-        int wait = -1;
+        // Waiting for ever is a plain blocking receive; only a time-out needs poll().
         if (timeoutMs >= 0) {
             const uint32_t spent = VELD_OSA_ReadMsTicks() - start;
-            wait = spent >= static_cast<uint32_t>(timeoutMs) ? 0 : timeoutMs - static_cast<int>(spent);
+            const int wait = spent >= static_cast<uint32_t>(timeoutMs)
+                                 ? 0
+                                 : timeoutMs - static_cast<int>(spent);
+            pollfd p{endpoint->fd, POLLIN, 0};
+            const int ready = poll(&p, 1, wait);
+            if (ready < 0) {
+                if (errno == EINTR) continue;
+                VELD_HOST_LOG(0, "endpoint poll: %s\n", strerror(errno));
+                return -1;
+            }
+            if (ready == 0) return -2;  // time-out
         }
-        pollfd p{endpoint->fd, POLLIN, 0};
-        const int ready = poll(&p, 1, wait);
-        if (ready < 0) {
-            if (errno == EINTR) continue;
-            VELD_HOST_LOG(0, "endpoint poll: %s\n", strerror(errno));
-            return -1;
-        }
-        if (ready == 0) return -2;  // time-out
 
         unsigned char buffer[VELD_IPC_MSG_BYTES + 1];
         sockaddr_un sender{};
         socklen_t senderLength = sizeof sender;
-        const ssize_t n = recvfrom(endpoint->fd, buffer, sizeof buffer, MSG_TRUNC | MSG_DONTWAIT,
+        const ssize_t n = recvfrom(endpoint->fd, buffer, sizeof buffer,
+                                   MSG_TRUNC | (timeoutMs >= 0 ? MSG_DONTWAIT : 0),
                                    reinterpret_cast<sockaddr*>(&sender), &senderLength);
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
