@@ -176,6 +176,11 @@ void callApp(XEvent* event, uint32_t arg);
 void startClock();
 void stopClock();
 
+// The millisecond clock that timers run on: XDRV_GetTick unless another source is set (tests
+// drive timers with a clock of their own). Null restores XDRV_GetTick.
+using TickSource = uint32_t (*)();
+void setTickSource(TickSource source);
+
 // The clock and timer step of one XEVENT_CLOCK_TICK (xwm_timer.cpp).
 void clockTick(XEvent* event);
 // Restart-on-key timers: deadline = now + period (xwm_timer.cpp).

@@ -24,6 +24,10 @@ namespace {
 // only the outermost tick may unlink and free timers.
 int gTickDepth = 0;
 
+TickSource gTickSource = nullptr;
+
+uint32_t now() { return gTickSource != nullptr ? gTickSource() : XDRV_GetTick(); }
+
 XTimer* findTimer(uint32_t id) {
     XTimer probe{};
     probe.id = id;
@@ -32,8 +36,8 @@ XTimer* findTimer(uint32_t id) {
 
 // The tick's millisecond counter wraps after 49 days; deadlines are compared by signed
 // difference so that a timer keeps firing across the wrap.
-bool isDue(const XTimer& timer, uint32_t now) {
-    return static_cast<int32_t>(timer.deadline - now) < 0;
+bool isDue(const XTimer& timer, uint32_t tick) {
+    return static_cast<int32_t>(timer.deadline - tick) < 0;
 }
 
 uint16_t windowlessCode(uint32_t id) {
@@ -93,6 +97,8 @@ void sweep() {
 
 }  // namespace
 
+void setTickSource(TickSource source) { gTickSource = source; }
+
 void startClock() {
     State& s = state();
     s.clockReload = kClockReload;
@@ -112,7 +118,7 @@ void stopClock() {
 void clockTick(XEvent* event) {
     State& s = state();
     ++gTickDepth;
-    const uint32_t now = XDRV_GetTick();
+    const uint32_t tick = now();
     event->type = XEVENT_KEY;
     std::fill(std::begin(s.reclaim), std::end(s.reclaim), nullptr);
 
@@ -122,11 +128,11 @@ void clockTick(XEvent* event) {
     // callback is linked in id order, so reading `next` after the delivery is safe.
     for (auto* timer = static_cast<XTimer*>(s.timers.head); timer != nullptr;
          timer = timer->next) {
-        if (timer->active == 0 || !isDue(*timer, now)) continue;
+        if (timer->active == 0 || !isDue(*timer, tick)) continue;
         if ((timer->flags & kTimerOneShot) != 0) timer->active = 0;
         deliver(*timer, event);
         if (timer->active != 0 && (timer->flags & kTimerPeriodic) != 0)
-            timer->deadline = timer->period + now;
+            timer->deadline = timer->period + tick;
     }
 
     if (gTickDepth == 1) sweep();
@@ -135,10 +141,10 @@ void clockTick(XEvent* event) {
 }
 
 void restartKeyTimers() {
-    const uint32_t now = XDRV_GetTick();
+    const uint32_t tick = now();
     for (auto* timer = static_cast<XTimer*>(state().timers.head); timer != nullptr;
          timer = timer->next) {
-        if ((timer->flags & kTimerRestartOnKey) != 0) timer->deadline = now + timer->period;
+        if ((timer->flags & kTimerRestartOnKey) != 0) timer->deadline = tick + timer->period;
     }
 }
 
@@ -183,7 +189,7 @@ void XM_TICK_CALLBACK(void) {
 int32_t XWM_RequestTimerStart(uint32_t id, uint32_t periodMs, uint32_t flags, XWindow* window,
                               XTimerCallback callback) {
     using namespace veld::xwm;
-    const uint32_t now = XDRV_GetTick();
+    const uint32_t tick = now();
     XTimer* timer = findTimer(id);
     const bool fresh = timer == nullptr;
     if (fresh) {
@@ -199,7 +205,7 @@ int32_t XWM_RequestTimerStart(uint32_t id, uint32_t periodMs, uint32_t flags, XW
     timer->flags = flags;
     timer->window = window;
     timer->callback = callback;
-    timer->deadline = now + periodMs;
+    timer->deadline = tick + periodMs;
     if (fresh && XSLIST_InsertObject(&state().timers, timer) != 0) {
         XMEM_FreeSafe(reinterpret_cast<void**>(&timer));
         return -5;
