@@ -1,0 +1,216 @@
+// veldctl screenshot: reads the latest frame that the platform library published on
+// frame-buffer layer 1 and writes it as a PNG, either as the colours a viewer would see (the
+// palette's translucent colours composited over a neutral background) or as an 8-bit palette
+// image whose pixel values are the raw palette indices.
+#include "screenshot.h"
+
+#include <png.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "seam.h"
+#include "veld_framebuffer.h"
+
+namespace veld::tools {
+namespace {
+
+constexpr int32_t kLayer = 1;  // the window system's layer
+constexpr int32_t kDefaultWaitMs = 5000;
+
+constexpr const char* kHelp =
+    "usage: veldctl screenshot FILE.png [--indexed] [--wait-frame N] [--timeout MS]\n"
+    "\n"
+    "Writes the latest frame shown on frame-buffer layer 1 as a PNG (FILE - writes to\n"
+    "standard output).\n"
+    "\n"
+    "  --indexed        an 8-bit palette PNG whose pixel values are the raw palette\n"
+    "                   indices, with the palette's alpha in its transparency chunk;\n"
+    "                   by default an RGB image: each palette colour composited with its\n"
+    "                   alpha over mid grey (0x808080), so that translucency shows\n"
+    "  --wait-frame N   wait until frame N (counted from 1 since the frame buffer was\n"
+    "                   created) has been shown\n"
+    "  --timeout MS     how long to wait (default 5000 with --wait-frame, else 0)\n"
+    "\n"
+    "The frame buffer is found in namespace $VELD_NS.\n";
+
+struct Options {
+    std::string file;
+    bool indexed = false;
+    uint32_t waitFrame = 1;
+    std::optional<int32_t> timeoutMs;
+};
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "veldctl screenshot: %s (see veldctl screenshot --help)\n",
+                 message.c_str());
+    return 2;
+}
+
+int failure(const std::string& message) {
+    std::fprintf(stderr, "veldctl screenshot: %s\n", message.c_str());
+    return 1;
+}
+
+template <typename T>
+bool parseNumber(std::string_view text, T& value) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+// 0 when parsed, else the exit status (help printed: 0 through `helped`).
+int parse(int argc, char** argv, Options& options, bool& helped) {
+    helped = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        auto value = [&](std::string_view& out) {
+            if (i + 1 >= argc) return false;
+            out = argv[++i];
+            return true;
+        };
+        std::string_view v;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kHelp, stdout);
+            helped = true;
+            return 0;
+        } else if (arg == "--indexed") {
+            options.indexed = true;
+        } else if (arg == "--wait-frame") {
+            if (!value(v) || !parseNumber(v, options.waitFrame) || options.waitFrame == 0)
+                return usageError("--wait-frame needs a frame number from 1");
+            if (!options.timeoutMs) options.timeoutMs = kDefaultWaitMs;
+        } else if (arg == "--timeout") {
+            int32_t ms = 0;
+            if (!value(v) || !parseNumber(v, ms) || ms < 0)
+                return usageError("--timeout needs milliseconds (0 or more)");
+            options.timeoutMs = ms;
+        } else if (arg.size() > 1 && arg.front() == '-') {
+            return usageError("unknown option " + std::string(arg));
+        } else if (options.file.empty()) {
+            options.file = arg;
+        } else {
+            return usageError("one output file only");
+        }
+    }
+    if (options.file.empty()) return usageError("missing output file");
+    return 0;
+}
+
+uint8_t over(uint32_t channel, uint32_t alpha, uint32_t background) {
+    return static_cast<uint8_t>((channel * alpha + background * (255 - alpha) + 127) / 255);
+}
+
+// Each pixel's palette colour, alpha-composited over kScreenshotBackground.
+std::vector<uint8_t> composite(const VELD_FB_FRAME& frame, std::span<const uint8_t> pixels) {
+    uint8_t rgb[256][3];
+    for (size_t i = 0; i < 256; ++i) {
+        const uint32_t e = frame.palette[i];
+        const uint32_t a = e >> 24;
+        for (int c = 0; c < 3; ++c) {
+            const int shift = 16 - 8 * c;
+            rgb[i][c] = over((e >> shift) & 0xFF, a, (kScreenshotBackground >> shift) & 0xFF);
+        }
+    }
+    std::vector<uint8_t> out(pixels.size() * 3);
+    for (size_t i = 0; i < pixels.size(); ++i) std::memcpy(&out[i * 3], rgb[pixels[i]], 3);
+    return out;
+}
+
+std::string writePng(const Options& options, const VELD_FB_FRAME& frame,
+                     std::span<const uint8_t> pixels) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = frame.width;
+    image.height = frame.height;
+    std::vector<uint8_t> buffer;
+    std::vector<uint8_t> colormap;
+    if (options.indexed) {
+        image.format = PNG_FORMAT_RGBA_COLORMAP;
+        image.colormap_entries = 256;
+        colormap.resize(256 * 4);
+        for (size_t i = 0; i < 256; ++i) {
+            const uint32_t e = frame.palette[i];
+            colormap[i * 4 + 0] = static_cast<uint8_t>(e >> 16);
+            colormap[i * 4 + 1] = static_cast<uint8_t>(e >> 8);
+            colormap[i * 4 + 2] = static_cast<uint8_t>(e);
+            colormap[i * 4 + 3] = static_cast<uint8_t>(e >> 24);
+        }
+        buffer.assign(pixels.begin(), pixels.end());
+    } else {
+        image.format = PNG_FORMAT_RGB;
+        buffer = composite(frame, pixels);
+    }
+    const bool toStdout = options.file == "-";
+    const std::string part = options.file + ".part";
+    FILE* out = toStdout ? stdout : std::fopen(part.c_str(), "wb");
+    if (!out) return part + ": " + std::strerror(errno);
+    const int ok = png_image_write_to_stdio(&image, out, 0, buffer.data(), 0,
+                                            colormap.empty() ? nullptr : colormap.data());
+    std::string error = ok ? std::string() : std::string(image.message);
+    png_image_free(&image);
+    if (toStdout) {
+        if (std::fflush(stdout) != 0 && error.empty()) error = std::strerror(errno);
+        return error;
+    }
+    if (std::fclose(out) != 0 && error.empty()) error = std::strerror(errno);
+    // Written under a temporary name and renamed, so FILE is never a half-written image.
+    if (error.empty() && std::rename(part.c_str(), options.file.c_str()) != 0)
+        error = std::strerror(errno);
+    if (!error.empty()) std::remove(part.c_str());
+    return error;
+}
+
+std::string namespaceText() {
+    const std::string_view ns = veld::seam::ns();
+    return ns.empty() ? "the default namespace" : "namespace " + std::string(ns);
+}
+
+}  // namespace
+
+int runScreenshot(int argc, char** argv) {
+    Options options;
+    bool helped = false;
+    if (const int status = parse(argc, argv, options, helped); status != 0 || helped)
+        return status;
+
+    VELD_FB_FRAME frame{};
+    std::vector<uint8_t> pixels(VELD_FB_PIXEL_CAPACITY);
+    const int32_t result = VELD_HOST_FB_Read(kLayer, options.waitFrame, options.timeoutMs.value_or(0),
+                                             &frame, pixels.data(), pixels.size());
+    switch (result) {
+    case VELD_FB_OK:
+        break;
+    case VELD_FB_ERR_ABSENT:
+        return failure("no frame has been shown on layer 1 in " + namespaceText() +
+                       " (is veldd running there?)");
+    case VELD_FB_ERR_TIMEOUT: {
+        VELD_FB_FRAME latest{};
+        VELD_HOST_FB_Read(kLayer, 1, 0, &latest, nullptr, 0);  // fills the number only
+        return failure("frame " + std::to_string(options.waitFrame) + " was not shown within " +
+                       std::to_string(options.timeoutMs.value_or(0)) + " ms (latest is frame " +
+                       std::to_string(latest.frame) + ")");
+    }
+    case VELD_FB_ERR_FORMAT:
+        return failure("the frame buffer in " + namespaceText() +
+                       " has a layout this veldctl does not know");
+    default:
+        return failure("cannot read the frame buffer (error " + std::to_string(result) + ")");
+    }
+    pixels.resize(size_t{frame.width} * frame.height);
+    if (const std::string error = writePng(options, frame, pixels); !error.empty())
+        return failure("cannot write " + options.file + ": " + error);
+    if (options.file != "-") {
+        std::printf("%s: frame %u, %ux%u%s\n", options.file.c_str(), frame.frame, frame.width,
+                    frame.height, options.indexed ? ", indexed" : "");
+    }
+    return 0;
+}
+
+}  // namespace veld::tools
