@@ -20,6 +20,10 @@ enum class Algorithm { Sha1, Sha224, Sha256, Sha384, Sha512 };
 void sha1BlocksPortable(uint32_t state[5], const uint8_t* data, size_t blocks);
 void sha256BlocksPortable(uint32_t state[8], const uint8_t* data, size_t blocks);
 void sha512BlocksPortable(uint64_t state[8], const uint8_t* data, size_t blocks);
+// The same with a purely scalar message schedule: what the portable functions fall back to
+// on compilers without generic vectors.
+void sha256BlocksScalar(uint32_t state[8], const uint8_t* data, size_t blocks);
+void sha512BlocksScalar(uint64_t state[8], const uint8_t* data, size_t blocks);
 
 // The Merkle-Damgard framing shared by all five hashes: a chaining value of `kWords` words,
 // a byte count and a partial block. `Traits` supplies the word type, block size, block

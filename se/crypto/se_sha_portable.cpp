@@ -1,9 +1,13 @@
 // Portable block functions of SHA-1, SHA-256 and SHA-512 (FIPS 180-4).
 //
 // Plain C++ for any target: rounds fully unrolled with the eight working variables renamed
-// instead of moved, the message schedule kept in a rolling window of 16 named words, and
-// big-endian loads through memcpy and the compiler's byte swap. A hardware variant (SHA
-// extensions) belongs in a file beside this one with the same signatures.
+// instead of moved, big-endian loads through memcpy and the compiler's byte swap. SHA-256 and
+// SHA-512 compute their message schedule four (two) words at a time in the compiler's generic
+// vectors, interleaved with the rounds, which keeps the integer units free for the rounds; a
+// compiler without generic vector shuffles gets the scalar schedule (a rolling window of 16
+// named words), which is always built so that tests can hold the two against each other.
+// A hardware variant (SHA extensions) belongs in a file beside this one with the same
+// signatures.
 #include "se_sha.h"
 
 #include <bit>
@@ -127,7 +131,7 @@ void sha1BlocksPortable(uint32_t state[5], const uint8_t* data, size_t blocks) {
 
 namespace {
 
-constexpr uint32_t kK256[64] = {
+alignas(16) constexpr uint32_t kK256[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
     0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
     0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
@@ -137,7 +141,7 @@ constexpr uint32_t kK256[64] = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
-constexpr uint64_t kK512[80] = {
+alignas(16) constexpr uint64_t kK512[80] = {
     0x428a2f98d728ae22, 0x7137449123ef65cd, 0xb5c0fbcfec4d3b2f, 0xe9b5dba58189dbbc, 0x3956c25bf348b538,
     0x59f111f1b605d019, 0x923f82a4af194f9b, 0xab1c5ed5da6d8118, 0xd807aa98a3030242, 0x12835b0145706fbe,
     0x243185be4ee4b28c, 0x550c7dc3d5ffb4e2, 0x72be5d74f27b896f, 0x80deb1fe3b1696b1, 0x9bdc06a725c71235,
@@ -157,8 +161,9 @@ constexpr uint64_t kK512[80] = {
 
 inline uint32_t bigSigma0(uint32_t x) { return std::rotr(x, 2) ^ std::rotr(x, 13) ^ std::rotr(x, 22); }
 inline uint32_t bigSigma1(uint32_t x) { return std::rotr(x, 6) ^ std::rotr(x, 11) ^ std::rotr(x, 25); }
-inline uint32_t smallSigma0(uint32_t x) { return std::rotr(x, 7) ^ std::rotr(x, 18) ^ (x >> 3); }
-inline uint32_t smallSigma1(uint32_t x) { return std::rotr(x, 17) ^ std::rotr(x, 19) ^ (x >> 10); }
+// Nested rotations need fewer register copies on two-operand instruction sets.
+inline uint32_t smallSigma0(uint32_t x) { return std::rotr(x ^ std::rotr(x, 11), 7) ^ (x >> 3); }
+inline uint32_t smallSigma1(uint32_t x) { return std::rotr(x ^ std::rotr(x, 2), 17) ^ (x >> 10); }
 
 inline uint64_t bigSigma0(uint64_t x) { return std::rotr(x, 28) ^ std::rotr(x, 34) ^ std::rotr(x, 39); }
 inline uint64_t bigSigma1(uint64_t x) { return std::rotr(x, 14) ^ std::rotr(x, 18) ^ std::rotr(x, 41); }
@@ -166,11 +171,15 @@ inline uint64_t smallSigma0(uint64_t x) { return std::rotr(x, 1) ^ std::rotr(x, 
 inline uint64_t smallSigma1(uint64_t x) { return std::rotr(x, 19) ^ std::rotr(x, 61) ^ (x >> 6); }
 
 // One SHA-2 round; h becomes the new a and d the new e, the caller renames the variables.
+// Majority is ((a ^ b) & (b ^ c)) ^ b, and this round's a ^ b is the next round's b ^ c, so
+// `bc` carries it over (set to b ^ c before the first round).
 #define SHA2_ROUND(a, b, c, d, e, f, g, h, kw)                     \
     do {                                                           \
         h += bigSigma1(e) + ch(e, f, g) + (kw);                    \
         d += h;                                                    \
-        h += bigSigma0(a) + maj(a, b, c);                          \
+        const auto ab = a ^ b;                                     \
+        h += bigSigma0(a) + ((ab & bc) ^ b);                       \
+        bc = ab;                                                   \
     } while (0)
 
 // w[t] for t >= 16 in place of w[t - 16].
@@ -199,7 +208,7 @@ inline uint64_t smallSigma1(uint64_t x) { return std::rotr(x, 19) ^ std::rotr(x,
 
 }  // namespace
 
-void sha256BlocksPortable(uint32_t state[8], const uint8_t* data, size_t blocks) {
+void sha256BlocksScalar(uint32_t state[8], const uint8_t* data, size_t blocks) {
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
     for (; blocks != 0; --blocks, data += 64) {
@@ -207,6 +216,7 @@ void sha256BlocksPortable(uint32_t state[8], const uint8_t* data, size_t blocks)
         uint32_t x4 = load32(data + 16), x5 = load32(data + 20), x6 = load32(data + 24), x7 = load32(data + 28);
         uint32_t x8 = load32(data + 32), x9 = load32(data + 36), x10 = load32(data + 40), x11 = load32(data + 44);
         uint32_t x12 = load32(data + 48), x13 = load32(data + 52), x14 = load32(data + 56), x15 = load32(data + 60);
+        uint32_t bc = b ^ c;
 
         SHA2_EIGHT(kK256, 0, x0, x1, x2, x3, x4, x5, x6, x7);
         SHA2_EIGHT(kK256, 8, x8, x9, x10, x11, x12, x13, x14, x15);
@@ -225,7 +235,7 @@ void sha256BlocksPortable(uint32_t state[8], const uint8_t* data, size_t blocks)
     }
 }
 
-void sha512BlocksPortable(uint64_t state[8], const uint8_t* data, size_t blocks) {
+void sha512BlocksScalar(uint64_t state[8], const uint8_t* data, size_t blocks) {
     uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
     for (; blocks != 0; --blocks, data += 128) {
@@ -234,6 +244,7 @@ void sha512BlocksPortable(uint64_t state[8], const uint8_t* data, size_t blocks)
         uint64_t x8 = load64(data + 64), x9 = load64(data + 72), x10 = load64(data + 80), x11 = load64(data + 88);
         uint64_t x12 = load64(data + 96), x13 = load64(data + 104), x14 = load64(data + 112);
         uint64_t x15 = load64(data + 120);
+        uint64_t bc = b ^ c;
 
         SHA2_EIGHT(kK512, 0, x0, x1, x2, x3, x4, x5, x6, x7);
         SHA2_EIGHT(kK512, 8, x8, x9, x10, x11, x12, x13, x14, x15);
@@ -252,6 +263,210 @@ void sha512BlocksPortable(uint64_t state[8], const uint8_t* data, size_t blocks)
         h = state[7] += h;
     }
 }
+
+#if defined(__has_builtin)
+#if __has_builtin(__builtin_shufflevector)
+#define SE_SHA_VECTOR_SCHEDULE 1
+#endif
+#endif
+
+#ifdef SE_SHA_VECTOR_SCHEDULE
+
+namespace {
+
+// Generic 128-bit vectors: SSE2 on x86-64, NEON on ARM, plain words elsewhere.
+using Vec32 = uint32_t __attribute__((vector_size(16)));
+using Vec64 = uint64_t __attribute__((vector_size(16)));
+
+template <class V, class W>
+inline V loadVec(const W* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+template <class V, class W>
+inline void storeVec(W* p, V v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// The small sigmas as shifts (generic vectors have no rotate).
+inline Vec32 smallSigma0(Vec32 x) { return (x >> 7) ^ (x >> 18) ^ (x >> 3) ^ (x << 25) ^ (x << 14); }
+inline Vec32 smallSigma1(Vec32 x) { return (x >> 17) ^ (x >> 19) ^ (x >> 10) ^ (x << 15) ^ (x << 13); }
+inline Vec64 smallSigma0(Vec64 x) { return (x >> 1) ^ (x >> 8) ^ (x >> 7) ^ (x << 63) ^ (x << 56); }
+inline Vec64 smallSigma1(Vec64 x) { return (x >> 19) ^ (x >> 61) ^ (x >> 6) ^ (x << 45) ^ (x << 3); }
+
+// SHA-256: x0..x3 hold w[t-16..t-1]; x0 is replaced by w[t..t+3] and K + w goes to kw[t..].
+// The last two new words depend on the first two through sigma1(w[t-2]), hence two steps.
+#define SHA256_SCHEDULE(x0, x1, x2, x3, t)                                                     \
+    do {                                                                                      \
+        Vec32 next = x0 + smallSigma0(__builtin_shufflevector(x0, x1, 1, 2, 3, 4)) +          \
+                     __builtin_shufflevector(x2, x3, 1, 2, 3, 4);                             \
+        next += smallSigma1(__builtin_shufflevector(x3, zero, 2, 3, 4, 4));                   \
+        next += smallSigma1(__builtin_shufflevector(zero, next, 0, 0, 4, 5));                 \
+        x0 = next;                                                                            \
+        storeVec(kw + (t), next + loadVec<Vec32>(kK256 + (t)));                               \
+    } while (0)
+
+#define SHA256_FOUR_A(i)                                 \
+    SHA2_ROUND(a, b, c, d, e, f, g, h, kw[(i) + 0]);     \
+    SHA2_ROUND(h, a, b, c, d, e, f, g, kw[(i) + 1]);     \
+    SHA2_ROUND(g, h, a, b, c, d, e, f, kw[(i) + 2]);     \
+    SHA2_ROUND(f, g, h, a, b, c, d, e, kw[(i) + 3])
+#define SHA256_FOUR_B(i)                                 \
+    SHA2_ROUND(e, f, g, h, a, b, c, d, kw[(i) + 0]);     \
+    SHA2_ROUND(d, e, f, g, h, a, b, c, kw[(i) + 1]);     \
+    SHA2_ROUND(c, d, e, f, g, h, a, b, kw[(i) + 2]);     \
+    SHA2_ROUND(b, c, d, e, f, g, h, a, kw[(i) + 3])
+
+// SHA-512: x0..x7 hold w[t-16..t-1] two words each; both new words need only older ones.
+#define SHA512_SCHEDULE(x0, x1, x4, x5, x7, t)                                                 \
+    do {                                                                                      \
+        const Vec64 next = x0 + smallSigma0(__builtin_shufflevector(x0, x1, 1, 2)) +          \
+                           __builtin_shufflevector(x4, x5, 1, 2) + smallSigma1(x7);           \
+        x0 = next;                                                                            \
+        storeVec(kw + (t), next + loadVec<Vec64>(kK512 + (t)));                               \
+    } while (0)
+
+#define SHA512_TWO_0(i) SHA2_ROUND(a, b, c, d, e, f, g, h, kw[i]); SHA2_ROUND(h, a, b, c, d, e, f, g, kw[(i) + 1])
+#define SHA512_TWO_1(i) SHA2_ROUND(g, h, a, b, c, d, e, f, kw[i]); SHA2_ROUND(f, g, h, a, b, c, d, e, kw[(i) + 1])
+#define SHA512_TWO_2(i) SHA2_ROUND(e, f, g, h, a, b, c, d, kw[i]); SHA2_ROUND(d, e, f, g, h, a, b, c, kw[(i) + 1])
+#define SHA512_TWO_3(i) SHA2_ROUND(c, d, e, f, g, h, a, b, kw[i]); SHA2_ROUND(b, c, d, e, f, g, h, a, kw[(i) + 1])
+
+// Sixteen rounds from round i while the words of rounds i+16..i+31 are scheduled.
+#define SHA512_SIXTEEN(i)                                                                     \
+    SHA512_TWO_0(i);                                                                          \
+    SHA512_SCHEDULE(y0, y1, y4, y5, y7, (i) + 16);                                            \
+    SHA512_TWO_1((i) + 2);                                                                    \
+    SHA512_SCHEDULE(y1, y2, y5, y6, y0, (i) + 18);                                            \
+    SHA512_TWO_2((i) + 4);                                                                    \
+    SHA512_SCHEDULE(y2, y3, y6, y7, y1, (i) + 20);                                            \
+    SHA512_TWO_3((i) + 6);                                                                    \
+    SHA512_SCHEDULE(y3, y4, y7, y0, y2, (i) + 22);                                            \
+    SHA512_TWO_0((i) + 8);                                                                    \
+    SHA512_SCHEDULE(y4, y5, y0, y1, y3, (i) + 24);                                            \
+    SHA512_TWO_1((i) + 10);                                                                   \
+    SHA512_SCHEDULE(y5, y6, y1, y2, y4, (i) + 26);                                            \
+    SHA512_TWO_2((i) + 12);                                                                   \
+    SHA512_SCHEDULE(y6, y7, y2, y3, y5, (i) + 28);                                            \
+    SHA512_TWO_3((i) + 14);                                                                   \
+    SHA512_SCHEDULE(y7, y0, y3, y4, y6, (i) + 30)
+
+}  // namespace
+
+void sha256BlocksPortable(uint32_t state[8], const uint8_t* data, size_t blocks) {
+    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+    const Vec32 zero = {0, 0, 0, 0};
+    for (; blocks != 0; --blocks, data += 64) {
+        alignas(16) uint32_t w[16];
+        alignas(16) uint32_t kw[64];  // K + w of every round
+        for (size_t i = 0; i < 16; ++i) w[i] = load32(data + 4 * i);
+        Vec32 x0 = loadVec<Vec32>(w), x1 = loadVec<Vec32>(w + 4);
+        Vec32 x2 = loadVec<Vec32>(w + 8), x3 = loadVec<Vec32>(w + 12);
+        storeVec(kw, x0 + loadVec<Vec32>(kK256));
+        storeVec(kw + 4, x1 + loadVec<Vec32>(kK256 + 4));
+        storeVec(kw + 8, x2 + loadVec<Vec32>(kK256 + 8));
+        storeVec(kw + 12, x3 + loadVec<Vec32>(kK256 + 12));
+        uint32_t bc = b ^ c;
+
+        // Each group of four rounds runs beside the schedule of the words 16 rounds ahead.
+        SHA256_FOUR_A(0);
+        SHA256_SCHEDULE(x0, x1, x2, x3, 16);
+        SHA256_FOUR_B(4);
+        SHA256_SCHEDULE(x1, x2, x3, x0, 20);
+        SHA256_FOUR_A(8);
+        SHA256_SCHEDULE(x2, x3, x0, x1, 24);
+        SHA256_FOUR_B(12);
+        SHA256_SCHEDULE(x3, x0, x1, x2, 28);
+        SHA256_FOUR_A(16);
+        SHA256_SCHEDULE(x0, x1, x2, x3, 32);
+        SHA256_FOUR_B(20);
+        SHA256_SCHEDULE(x1, x2, x3, x0, 36);
+        SHA256_FOUR_A(24);
+        SHA256_SCHEDULE(x2, x3, x0, x1, 40);
+        SHA256_FOUR_B(28);
+        SHA256_SCHEDULE(x3, x0, x1, x2, 44);
+        SHA256_FOUR_A(32);
+        SHA256_SCHEDULE(x0, x1, x2, x3, 48);
+        SHA256_FOUR_B(36);
+        SHA256_SCHEDULE(x1, x2, x3, x0, 52);
+        SHA256_FOUR_A(40);
+        SHA256_SCHEDULE(x2, x3, x0, x1, 56);
+        SHA256_FOUR_B(44);
+        SHA256_SCHEDULE(x3, x0, x1, x2, 60);
+        SHA256_FOUR_A(48);
+        SHA256_FOUR_B(52);
+        SHA256_FOUR_A(56);
+        SHA256_FOUR_B(60);
+
+        a = state[0] += a;
+        b = state[1] += b;
+        c = state[2] += c;
+        d = state[3] += d;
+        e = state[4] += e;
+        f = state[5] += f;
+        g = state[6] += g;
+        h = state[7] += h;
+    }
+}
+
+void sha512BlocksPortable(uint64_t state[8], const uint8_t* data, size_t blocks) {
+    uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
+    uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
+    for (; blocks != 0; --blocks, data += 128) {
+        alignas(16) uint64_t w[16];
+        alignas(16) uint64_t kw[80];  // K + w of every round
+        for (size_t i = 0; i < 16; ++i) w[i] = load64(data + 8 * i);
+        Vec64 y0 = loadVec<Vec64>(w), y1 = loadVec<Vec64>(w + 2), y2 = loadVec<Vec64>(w + 4);
+        Vec64 y3 = loadVec<Vec64>(w + 6), y4 = loadVec<Vec64>(w + 8), y5 = loadVec<Vec64>(w + 10);
+        Vec64 y6 = loadVec<Vec64>(w + 12), y7 = loadVec<Vec64>(w + 14);
+        for (size_t i = 0; i < 16; i += 2) storeVec(kw + i, loadVec<Vec64>(w + i) + loadVec<Vec64>(kK512 + i));
+        uint64_t bc = b ^ c;
+
+        SHA512_SIXTEEN(0);
+        SHA512_SIXTEEN(16);
+        SHA512_SIXTEEN(32);
+        SHA512_SIXTEEN(48);
+        SHA512_TWO_0(64);
+        SHA512_TWO_1(66);
+        SHA512_TWO_2(68);
+        SHA512_TWO_3(70);
+        SHA512_TWO_0(72);
+        SHA512_TWO_1(74);
+        SHA512_TWO_2(76);
+        SHA512_TWO_3(78);
+
+        a = state[0] += a;
+        b = state[1] += b;
+        c = state[2] += c;
+        d = state[3] += d;
+        e = state[4] += e;
+        f = state[5] += f;
+        g = state[6] += g;
+        h = state[7] += h;
+    }
+}
+
+#undef SHA256_SCHEDULE
+#undef SHA256_FOUR_A
+#undef SHA256_FOUR_B
+#undef SHA512_SCHEDULE
+#undef SHA512_TWO_0
+#undef SHA512_TWO_1
+#undef SHA512_TWO_2
+#undef SHA512_TWO_3
+#undef SHA512_SIXTEEN
+
+#else  // no generic vector shuffles: the scalar schedule
+
+void sha256BlocksPortable(uint32_t state[8], const uint8_t* data, size_t blocks) {
+    sha256BlocksScalar(state, data, blocks);
+}
+void sha512BlocksPortable(uint64_t state[8], const uint8_t* data, size_t blocks) {
+    sha512BlocksScalar(state, data, blocks);
+}
+
+#endif
 
 #undef SHA1_ROUND
 #undef SHA1_EXPAND
