@@ -9,9 +9,10 @@ namespace veld::se::des {
 
 inline constexpr size_t kBlockSize = 8;
 
-// Round keys of one DES key: 16 rounds of eight 6-bit S-box inputs.
+// Round keys of one DES key: per round the eight 6-bit S-box key inputs, arranged in two
+// words in the byte positions the round function uses.
 struct Schedule {
-    uint8_t subkeys[16][8];
+    uint32_t subkeys[16][2];
 };
 
 // One DES key (count 1) or the three keys of Triple DES EDE (count 3).
