@@ -28,13 +28,13 @@ void onSignal(int) { gStop = 1; }
 constexpr const char* kUsage =
     "usage: veld_board --root DIR [--width W] [--height H] [--period MS] [--once]\n"
     "  Writes the simulated board's platform files under DIR and keeps them changing\n"
-    "  every MS milliseconds (default 250) until SIGINT or SIGTERM; --once writes them once.\n";
+    "  every MS milliseconds (default 100) until SIGINT or SIGTERM; --once writes them once.\n";
 
 struct Options {
     std::string root;
     int width = 1920;
     int height = 1080;
-    int periodMs = 250;
+    int periodMs = 100;
     bool once = false;
 };
 

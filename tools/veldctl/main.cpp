@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "commands.h"
+#include "screenshot.h"
 #include "veldcore.h"
 
 namespace {
@@ -23,6 +24,7 @@ constexpr Command kCommands[] = {
     {"regtool", veld::tools::runRegtool, "start the serial register tool (0x4bf10002)"},
     {"reg", veld::tools::runReg, "read or write a simulated board register"},
     {"status", veld::tools::runStatus, "show the daemon's and the board's state"},
+    {"screenshot", veld::tools::runScreenshot, "save the latest frame-buffer frame as PNG"},
 };
 
 void usage(FILE* out) {
