@@ -4,14 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <bit>
-#include <cstdlib>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "xfont.h"
 #include "xgrp.h"
+
+namespace veld::xgrp_test {
+void expectGolden(const std::string& name, const std::string& actual);  // xgrp_test.cpp
+}
 
 namespace {
 
@@ -178,19 +179,7 @@ TEST(XFont, GoldenSheet) {
         for (int x = 0; x < kW; ++x) art += pixels[size_t(y) * kW + x] ? '#' : '.';
         art += '\n';
     }
-    const std::string path = std::string(VELD_FIXTURES) + "/xwin/xfont_sheet.txt";
-    const std::string actualPath = std::string(VELD_FIXTURES) + "/xwin/xfont_sheet.actual.txt";
-    if (const char* update = std::getenv("VELD_UPDATE_GOLDENS"); update && *update == '1')
-        std::ofstream(path) << art;
-    std::ifstream in(path);
-    std::stringstream expected;
-    expected << in.rdbuf();
-    if (!in || expected.str() != art) {
-        std::ofstream(actualPath) << art;
-        ADD_FAILURE() << "font sheet differs from " << path << "; see " << actualPath;
-    } else {
-        std::remove(actualPath.c_str());
-    }
+    veld::xgrp_test::expectGolden("xfont_sheet", art);
 }
 
 }  // namespace

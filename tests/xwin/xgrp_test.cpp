@@ -24,7 +24,32 @@
 #include "xstring.h"
 #include "xwindow.h"
 
+namespace veld::xgrp_test {
+
+// Compares a text-art image with tests/fixtures/xwin/<name>.txt (shared with the font tests).
+void expectGolden(const std::string& name, const std::string& actual) {
+    const std::string path = std::string(VELD_FIXTURES) + "/xwin/" + name + ".txt";
+    const std::string actualPath = std::string(VELD_FIXTURES) + "/xwin/" + name + ".actual.txt";
+    if (const char* update = std::getenv("VELD_UPDATE_GOLDENS"); update && *update == '1') {
+        std::ofstream(path) << actual;
+    }
+    std::ifstream in(path);
+    std::stringstream expected;
+    expected << in.rdbuf();
+    if (in && expected.str() == actual) {
+        std::remove(actualPath.c_str());
+        return;
+    }
+    std::ofstream(actualPath) << actual;
+    ADD_FAILURE() << "drawing differs from " << path << "; the actual image is in "
+                  << actualPath;
+}
+
+}  // namespace veld::xgrp_test
+
 namespace {
+
+using veld::xgrp_test::expectGolden;
 
 constexpr uint8_t kGuardByte = 0xEE;
 constexpr size_t kGuardBytes = 4096;
@@ -113,24 +138,6 @@ private:
 
 XString str(const char* text) { return XUTIL_MakeString(text, uint32_t(std::strlen(text))); }
 XString str(const std::string& text) { return XUTIL_MakeString(text.data(), uint32_t(text.size())); }
-
-void expectGolden(const std::string& name, const std::string& actual) {
-    const std::string path = std::string(VELD_FIXTURES) + "/xwin/" + name + ".txt";
-    const std::string actualPath = std::string(VELD_FIXTURES) + "/xwin/" + name + ".actual.txt";
-    if (const char* update = std::getenv("VELD_UPDATE_GOLDENS"); update && *update == '1') {
-        std::ofstream(path) << actual;
-    }
-    std::ifstream in(path);
-    std::stringstream expected;
-    expected << in.rdbuf();
-    if (in && expected.str() == actual) {
-        std::remove(actualPath.c_str());
-        return;
-    }
-    std::ofstream(actualPath) << actual;
-    ADD_FAILURE() << "drawing differs from " << path << "; the actual image is in "
-                  << actualPath;
-}
 
 // ---- Lines ----------------------------------------------------------------------------------
 
