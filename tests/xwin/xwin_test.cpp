@@ -198,11 +198,13 @@ TEST_F(WindowSystem, PositionsAddUpToTheTopForm) {
     XWindow* form = makeForm(form_[0], 1, {100, 200, 50, 50});
     XWindow* panel = &ctl_[0];
     ASSERT_EQ(XWIN_Create(panel, 1, form, 1, 0, 0, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(XWIN_AttachChild(form, 0, panel), 0);
     XPosInfo panelPos{5, 7, 30, 30};
     XWIN_SetPosition(panel, &panelPos);
     XWindow* button = &ctl_[1];
     const XPosInfo buttonPos{2, 3, 4, 4};
     ASSERT_EQ(XWIN_Create(button, 1, panel, 0, 0, 0, nullptr, nullptr, &buttonPos), 0);
+    ASSERT_EQ(XWIN_AttachChild(panel, 0, button), 0);
 
     EXPECT_EQ(XWIN_GetParentWindow(button), form);
     EXPECT_EQ(XWIN_GetParentWindow(form), form);
