@@ -17,6 +17,7 @@ struct Layer {
     uint8_t* start = nullptr;  // first block (8-aligned)
     uint8_t* end = nullptr;    // end of usable room
     uint8_t* top = nullptr;    // end of the last block
+    uint8_t* highWater = nullptr;  // end of everything used since the last clear
     Mont moduli[kModuliSlots];
     int current = 0;           // slot that SE_BI_ModPower uses
     SE_BigInt* one = nullptr;
@@ -27,9 +28,10 @@ Layer gLayer;
 size_t blockBytes(const SE_BigInt* b) { return sizeof(SE_BigInt) + 4u * b->capacity; }
 SE_BigInt* blockAt(uint8_t* p) { return reinterpret_cast<SE_BigInt*>(p); }
 
+// Clears secrets in a way the compiler may not drop as a dead store.
 void wipe(void* p, size_t n) {
-    volatile uint8_t* v = static_cast<volatile uint8_t*>(p);
-    while (n--) *v++ = 0;
+    std::memset(p, 0, n);
+    __asm__ __volatile__("" : : "r"(p) : "memory");
 }
 
 // Merges runs of free blocks and returns a free top block to the high-water mark.
@@ -67,14 +69,17 @@ void poolAttach(void* pool) {
     gLayer.one = nullptr;
     gLayer.current = 0;
     if (!pool) {
-        gLayer.start = gLayer.end = gLayer.top = nullptr;
+        gLayer.start = gLayer.end = gLayer.top = gLayer.highWater = nullptr;
         return;
     }
     const uintptr_t raw = reinterpret_cast<uintptr_t>(pool);
     const uintptr_t aligned = (raw + 7) & ~uintptr_t{7};
     gLayer.start = reinterpret_cast<uint8_t*>(aligned);
     gLayer.end = reinterpret_cast<uint8_t*>((raw + kPoolSize) & ~uintptr_t{7});
-    gLayer.top = gLayer.start;
+    // From here on the pool is all zero outside live values, so later clears need only wipe
+    // what was used.
+    wipe(gLayer.start, static_cast<size_t>(gLayer.end - gLayer.start));
+    gLayer.top = gLayer.highWater = gLayer.start;
 }
 
 bool poolAttached() { return gLayer.start != nullptr; }
@@ -84,8 +89,9 @@ void poolClear() {
     gLayer.one = nullptr;
     gLayer.current = 0;
     if (!gLayer.start) return;
-    wipe(gLayer.start, static_cast<size_t>(gLayer.end - gLayer.start));
-    gLayer.top = gLayer.start;
+    // Only the part used since the last clear can hold anything.
+    wipe(gLayer.start, static_cast<size_t>(gLayer.highWater - gLayer.start));
+    gLayer.top = gLayer.highWater = gLayer.start;
 }
 
 SE_BigInt* allocValue(int digits) {
@@ -118,6 +124,7 @@ SE_BigInt* allocValue(int digits) {
     b->length = 1;
     std::memset(digitsOf(b), 0, 4 * need);
     gLayer.top += bytes;
+    gLayer.highWater = std::max(gLayer.highWater, gLayer.top);
     return b;
 }
 

@@ -71,36 +71,44 @@ void finalSubtract(Limb* r, const Limb* t, Limb top, const Mont& m) {
     selectLimbs(r, 0 - useDiff, d, t, m.limbs);
 }
 
-// r = a * b * R^-1 mod m for a, b with a*b < m*R; r may alias a or b.
-void montMul(Limb* r, const Limb* a, const Limb* b, const Mont& m) {
-    const int n = m.limbs;
-    Limb t[kMaxModulusLimbs + 2];
-    std::fill(t, t + n + 2, Limb{0});
-    for (int i = 0; i < n; ++i) {
-        const Limb bi = b[i];
-        Limb c = 0;
-        for (int j = 0; j < n; ++j) {
-            const WideLimb s = static_cast<WideLimb>(a[j]) * bi + t[j] + c;
-            t[j] = static_cast<Limb>(s);
-            c = static_cast<Limb>(s >> kLimbBits);
-        }
-        WideLimb s = static_cast<WideLimb>(t[n]) + c;
-        t[n] = static_cast<Limb>(s);
-        t[n + 1] = static_cast<Limb>(s >> kLimbBits);
-
-        const Limb u = t[0] * m.m0inv;
-        s = static_cast<WideLimb>(u) * m.mod[0] + t[0];
+// t[0..n) += a[0..n) * b; returns the carry limb. Every product of the engine goes through
+// this one loop, which keeps a single carry chain in registers.
+inline Limb addMulRow(Limb* __restrict t, const Limb* __restrict a, Limb b, int n) {
+    Limb c = 0;
+#pragma GCC unroll 4
+    for (int j = 0; j < n; ++j) {
+        const WideLimb s = static_cast<WideLimb>(a[j]) * b + t[j] + c;
+        t[j] = static_cast<Limb>(s);
         c = static_cast<Limb>(s >> kLimbBits);
-        for (int j = 1; j < n; ++j) {
-            s = static_cast<WideLimb>(u) * m.mod[j] + t[j] + c;
-            t[j - 1] = static_cast<Limb>(s);
-            c = static_cast<Limb>(s >> kLimbBits);
-        }
-        s = static_cast<WideLimb>(t[n]) + c;
-        t[n - 1] = static_cast<Limb>(s);
-        t[n] = t[n + 1] + static_cast<Limb>(s >> kLimbBits);
     }
-    finalSubtract(r, t, t[n], m);
+    return c;
+}
+
+// r = a * b over n limbs each, 2n limbs out; r distinct from a and b.
+void mulLimbs(Limb* r, const Limb* a, const Limb* b, int n) {
+    std::fill(r, r + 2 * n, Limb{0});
+    for (int i = 0; i < n; ++i) r[i + n] = addMulRow(r + i, a, b[i], n);
+}
+
+// r = a^2 over n limbs, 2n limbs out: the cross products once, doubled, plus the squares.
+void sqrLimbs(Limb* r, const Limb* a, int n) {
+    std::fill(r, r + 2 * n, Limb{0});
+    for (int i = 0; i + 1 < n; ++i) r[i + n] = addMulRow(r + 2 * i + 1, a + i + 1, a[i], n - i - 1);
+    Limb top = 0;
+    for (int i = 0; i < 2 * n; ++i) {
+        const Limb v = r[i];
+        r[i] = (v << 1) | top;
+        top = v >> (kLimbBits - 1);
+    }
+    Limb c = 0;
+    for (int i = 0; i < n; ++i) {
+        const WideLimb sq = static_cast<WideLimb>(a[i]) * a[i];
+        WideLimb s = static_cast<WideLimb>(r[2 * i]) + static_cast<Limb>(sq) + c;
+        r[2 * i] = static_cast<Limb>(s);
+        s = static_cast<WideLimb>(r[2 * i + 1]) + static_cast<Limb>(sq >> kLimbBits) + (s >> kLimbBits);
+        r[2 * i + 1] = static_cast<Limb>(s);
+        c = static_cast<Limb>(s >> kLimbBits);
+    }
 }
 
 // r = t * R^-1 mod m for a value t of 2n limbs below m*R (Montgomery reduction).
@@ -110,13 +118,7 @@ void montReduce(Limb* r, const Limb* wide, const Mont& m) {
     std::copy(wide, wide + 2 * n, t);
     Limb top = 0;  // carry out of position i + n, owed to position i + n + 1
     for (int i = 0; i < n; ++i) {
-        const Limb u = t[i] * m.m0inv;
-        Limb c = 0;
-        for (int j = 0; j < n; ++j) {
-            const WideLimb s = static_cast<WideLimb>(u) * m.mod[j] + t[i + j] + c;
-            t[i + j] = static_cast<Limb>(s);
-            c = static_cast<Limb>(s >> kLimbBits);
-        }
+        const Limb c = addMulRow(t + i, m.mod, t[i] * m.m0inv, n);
         const WideLimb s = static_cast<WideLimb>(t[i + n]) + c + top;
         t[i + n] = static_cast<Limb>(s);
         top = static_cast<Limb>(s >> kLimbBits);
@@ -124,18 +126,18 @@ void montReduce(Limb* r, const Limb* wide, const Mont& m) {
     finalSubtract(r, t + n, top, m);
 }
 
-// r = a * b over n limbs each, 2n limbs out; r distinct from a and b.
-void mulLimbs(Limb* r, const Limb* a, const Limb* b, int n) {
-    std::fill(r, r + 2 * n, Limb{0});
-    for (int i = 0; i < n; ++i) {
-        Limb c = 0;
-        for (int j = 0; j < n; ++j) {
-            const WideLimb s = static_cast<WideLimb>(a[j]) * b[i] + r[i + j] + c;
-            r[i + j] = static_cast<Limb>(s);
-            c = static_cast<Limb>(s >> kLimbBits);
-        }
-        r[i + n] = c;
-    }
+// r = a * b * R^-1 mod m for a, b with a*b < m*R; r may alias a or b.
+void montMul(Limb* r, const Limb* a, const Limb* b, const Mont& m) {
+    Limb wide[2 * kMaxModulusLimbs];
+    mulLimbs(wide, a, b, m.limbs);
+    montReduce(r, wide, m);
+}
+
+// r = a^2 R^-1 mod m; r may alias a.
+void montSqr(Limb* r, const Limb* a, const Mont& m) {
+    Limb wide[2 * kMaxModulusLimbs];
+    sqrLimbs(wide, a, m.limbs);
+    montReduce(r, wide, m);
 }
 
 // Bits [pos, pos+width) of a digit string (zero beyond its end).
@@ -183,7 +185,7 @@ bool montPowerMont(Limb* acc, const Limb* baseM, const Limb* oneM,
         // Public exponent: plain left-to-right square and multiply.
         std::copy(oneM, oneM + n, acc);
         for (int bit = ebits - 1; bit >= 0; --bit) {
-            montMul(acc, acc, acc, m);
+            montSqr(acc, acc, m);
             if (windowAt(e, bit, 1)) montMul(acc, acc, baseM, m);
         }
         return true;
@@ -210,7 +212,7 @@ bool montPowerMont(Limb* acc, const Limb* baseM, const Limb* oneM,
     select(windowAt(e, (windows - 1) * w, w));
     std::copy(pick, pick + n, acc);
     for (int k = windows - 2; k >= 0; --k) {
-        for (int s = 0; s < w; ++s) montMul(acc, acc, acc, m);
+        for (int s = 0; s < w; ++s) montSqr(acc, acc, m);
         select(windowAt(e, k * w, w));
         montMul(acc, acc, pick, m);
     }
