@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "xevent.h"
+#include "xstring.h"
 #include "xwindow.h"
 
 extern "C" {
@@ -100,6 +101,9 @@ SSM_APP_DESC* appTable();
 // context). Forms of the monitor's database only.
 void setFormData(XWindow* form, void* data);
 void* formData(XWindow* form);
+
+// The text a panel draws (tests and benchmarks); empty for a form that is not a panel.
+XString panelText(uint32_t formId);
 
 // Resets the framework's state: rows stopped, no active app, log panel off (tests).
 void resetApps();

@@ -249,6 +249,13 @@ int32_t logPanelTimer(XWindow* /*window*/, uint32_t /*id*/) {
 }
 
 }  // namespace
+
+XString panelText(uint32_t formId) {
+    XWindow* form = XDB_GetForm(formId);
+    const PanelContext* p = form ? contextOf(form) : nullptr;
+    return p ? p->text : XString{};
+}
+
 }  // namespace veld::ssm
 
 using namespace veld::ssm;

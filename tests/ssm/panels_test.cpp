@@ -1,0 +1,110 @@
+// Panels and the panel column, on the real window system in a private root and namespace.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ssm_app.h"
+#include "ssm_sys.h"
+#include "test_root.h"
+#include "veld_framebuffer.h"
+#include "veldcore_host.h"
+#include "veldd_log.h"
+#include "xdrv.h"
+#include "xwm.h"
+
+namespace {
+
+using veld::test::TestRoot;
+
+class Panels : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_.writeFile("/proc/qv/fbdev/fb0/fbmem", "0 0 1920 1080\n");
+        root_.writeFile("/proc/stat", "cpu  100 0 100 800\ncpu0 50 0 50 400\n");
+        root_.writeFile("/proc/meminfo", "MemTotal: 1048576 kB\nMemFree: 0 kB\n");
+        root_.writeFile("/proc/vmstat", "nr_free_pages 1\n");
+        veld::ssm::resetApps();
+        veld::ssm::resetCollectors();
+        ASSERT_EQ(INITIALIZE_TASK(0), 0);
+        ASSERT_EQ(XWM_Init(), 0);
+        SSM_RC_Init();
+    }
+    void TearDown() override {
+        XWM_DestroyAllObjects();
+        VELD_HOST_FB_Unlink(1);
+        veld::test::removeQueue(veld::xdrv::queueKey("uxm-evq"));
+    }
+
+    std::string refresh(uint32_t formId) {
+        XWIN_ExecSimpleKeyFn(XDB_GetForm(formId), XMSG_TIME_TICK, 0);
+        const XString t = veld::ssm::panelText(formId);
+        return std::string(t.data, t.length);
+    }
+
+    TestRoot root_;
+};
+
+TEST_F(Panels, CpuPanelShowsPlaceholdersForMissingCpus) {
+    ASSERT_EQ(SSM_APP_CPUPanel(0, nullptr), 0);
+    root_.writeFile("/proc/stat", "cpu  200 0 200 1600\ncpu0 100 0 100 800\n");
+    refresh(SSM_FORM_CPU_PANEL);  // the first refresh reports the counts since boot
+    root_.writeFile("/proc/stat", "cpu  300 0 300 1600\ncpu0 150 0 150 800\n");
+    const std::string text = refresh(SSM_FORM_CPU_PANEL);
+    EXPECT_EQ(text,
+              "cpu   %ratio   %user   %sys  %idle\n\n"
+              "ALL            50.00  50.00   0.00\n"
+              "cpu0 ( 50.0)   50.00  50.00   0.00\n"
+              "---- ( --.-)   --.--  --.--  --.--\n"
+              "---- ( --.-)   --.--  --.--  --.--\n"
+              "---- ( --.-)   --.--  --.--  --.--\n");
+}
+
+TEST_F(Panels, FrameRateBandwidthAndMemoryTexts) {
+    ASSERT_EQ(SSM_APP_FPSPanel(0, nullptr), 0);
+    ASSERT_EQ(SSM_APP_PMTPanel(0, nullptr), 0);
+    ASSERT_EQ(SSM_APP_MEMPanel(0, nullptr), 0);
+    veld::ssm::sampleFpsOnce();
+    EXPECT_EQ(refresh(SSM_FORM_FPS_PANEL), "FB0:  0.0fps ") << "only FB0 when every rate is 0";
+    EXPECT_EQ(refresh(SSM_FORM_PMT_PANEL), "") << "no bus monitor: an empty panel";
+    const std::string mem = refresh(SSM_FORM_MEM_PANEL);
+    EXPECT_EQ(mem.substr(0, mem.find('\n') + 1), "mem_total: 1024.0 MB (L:   0 H:   0)\n");
+    EXPECT_NE(mem.find("mem_free:     0.0 MB"), std::string::npos) << mem;
+    EXPECT_NE(mem.find("reclaim:      0.0 MB\n"), std::string::npos) << mem;
+}
+
+TEST_F(Panels, ColumnAtTheRightEdgeAndHiddenPanelsTakeNoPlace) {
+    for (uint32_t id : {257u, 258u, 260u, 259u}) SSM_APP_Run(id, nullptr);
+    SSM_APP_LayoutPanels();
+    const auto position = [](uint32_t form) { return XDB_GetForm(form)->position; };
+    EXPECT_EQ(position(SSM_FORM_CPU_PANEL).x, 1580);
+    EXPECT_EQ(position(SSM_FORM_CPU_PANEL).y, 20);
+    EXPECT_EQ(position(SSM_FORM_MEM_PANEL).y, 148);
+    EXPECT_EQ(position(SSM_FORM_PMT_PANEL).y, 411);
+    EXPECT_EQ(position(SSM_FORM_FPS_PANEL).y, 452);
+
+    SSM_APP_Toggle(258);  // memory hidden: the panels below move up
+    EXPECT_FALSE(XDB_GetForm(SSM_FORM_MEM_PANEL)->flags & veld::xwin::kFlagVisible);
+    EXPECT_EQ(position(SSM_FORM_PMT_PANEL).y, 148);
+    EXPECT_EQ(position(SSM_FORM_FPS_PANEL).y, 189);
+
+    SSM_APP_TogglePanels();  // everything flips: only memory would be shown
+    EXPECT_FALSE(XDB_GetForm(SSM_FORM_CPU_PANEL)->flags & veld::xwin::kFlagVisible);
+    EXPECT_EQ(position(SSM_FORM_MEM_PANEL).y, 20);
+}
+
+TEST_F(Panels, AppTableLookupsAndFailedStarts) {
+    EXPECT_EQ(SSM_APP_GetDesc(529), nullptr);
+    EXPECT_EQ(SSM_APP_GetDesc(514), nullptr);
+    ASSERT_NE(SSM_APP_GetDesc(528 - 1), nullptr);
+    EXPECT_EQ(SSM_APP_GetDesc(257)->formId, SSM_FORM_CPU_PANEL);
+    int rows = 0;
+    for (const SSM_APP_DESC* row = veld::ssm::appTable(); rows < SSM_APP_ROWS; ++row, ++rows)
+        EXPECT_EQ(row->state, 0);
+    SSM_APP_Run(513, nullptr);  // an app whose start fails stays stopped and inactive
+    EXPECT_EQ(SSM_APP_GetDesc(513)->state, 0);
+    EXPECT_EQ(SSM_APP_GetActiveAppDesc(), nullptr);
+    EXPECT_EQ(g_ssm_palette[128 + 2], XGRP_DimEntry(0xf0ff6410u));
+    EXPECT_EQ(g_ssm_palette[13], 0u);
+}
+
+}  // namespace
