@@ -79,6 +79,11 @@ constexpr bool sboxRowsArePermutations() {
 }
 static_assert(sboxRowsArePermutations());
 
+constexpr uint32_t rotr(uint32_t x, unsigned n) {
+    n &= 31;
+    return n ? (x >> n) | (x << (32 - n)) : x;
+}
+
 // SP[i][x]: S-box i applied to the 6-bit input x, placed in its nibble and passed through P,
 // so that one round is eight lookups and XORs. Each table is indexed by a whole byte whose top
 // two bits are ignored, which saves masking in the round function.
@@ -95,18 +100,13 @@ constexpr SpTables makeSpTables() {
             for (int j = 0; j < 32; ++j) {
                 permuted |= ((s >> (32 - kP[j])) & 1u) << (31 - j);
             }
-            sp[box][x] = permuted;
+            sp[box][x] = rotr(permuted, 3);  // the round works on halves rotated right by 3
         }
     }
     return sp;
 }
 
 alignas(64) constexpr SpTables kSp = makeSpTables();
-
-constexpr uint32_t rotr(uint32_t x, unsigned n) {
-    n &= 31;
-    return n ? (x >> n) | (x << (32 - n)) : x;
-}
 
 // The initial permutation as five exchanges of bit groups between the halves; each exchange is
 // its own inverse, so the final permutation runs them in reverse order.
@@ -161,16 +161,18 @@ static_assert(initialPermutationMatchesTable());
 // The expansion E feeds S-box i with bits 4i .. 4i+5 of R (bit 0 standing for bit 32), which
 // starts at bit 27 - 4i of R. Rotating R right by 3 puts the inputs of boxes 0, 2, 4, 6 in
 // the low six bits of its four bytes, and by 7 those of boxes 7, 1, 3, 5, so the round keys are
-// stored pre-arranged in the same byte positions (see expandKey).
-inline uint32_t feistel(uint32_t r, const uint32_t* k) {
-    const uint32_t x = rotr(r, 3) ^ k[0];
-    const uint32_t y = rotr(r, 7) ^ k[1];
+// stored pre-arranged in the same byte positions (see expandKey). The rounds keep both halves
+// rotated right by 3 (and the tables hold their outputs rotated alike), which leaves one
+// rotation per round.
+inline uint32_t feistel(uint32_t rotatedR, const uint32_t* k) {
+    const uint32_t x = rotatedR ^ k[0];
+    const uint32_t y = rotr(rotatedR, 4) ^ k[1];
     return kSp[0][x >> 24] ^ kSp[2][(x >> 16) & 0xff] ^ kSp[4][(x >> 8) & 0xff] ^
            kSp[6][x & 0xff] ^ kSp[7][y >> 24] ^ kSp[1][(y >> 16) & 0xff] ^
            kSp[3][(y >> 8) & 0xff] ^ kSp[5][y & 0xff];
 }
 
-// Sixteen rounds and the closing exchange of the halves.
+// Sixteen rounds and the closing exchange of the halves, on halves rotated right by 3.
 template <bool kDecrypt>
 inline void rounds(const Schedule& ks, uint32_t& left, uint32_t& right) {
     uint32_t l = left, r = right;  // in registers, not through the references
@@ -221,6 +223,8 @@ void expandKey(Schedule& ks, const uint8_t* key) {
 uint64_t cryptBlock(const KeySet& keys, bool decrypt, uint64_t block) {
     uint32_t l = static_cast<uint32_t>(block >> 32), r = static_cast<uint32_t>(block);
     initialPermutation(l, r);
+    l = rotr(l, 3);
+    r = rotr(r, 3);
     if (keys.count == 1) {
         decrypt ? rounds<true>(keys.keys[0], l, r) : rounds<false>(keys.keys[0], l, r);
     } else if (!decrypt) {
@@ -233,6 +237,8 @@ uint64_t cryptBlock(const KeySet& keys, bool decrypt, uint64_t block) {
         rounds<false>(keys.keys[1], l, r);
         rounds<true>(keys.keys[0], l, r);
     }
+    l = rotr(l, 29);
+    r = rotr(r, 29);
     finalPermutation(l, r);
     return (uint64_t{l} << 32) | r;
 }
