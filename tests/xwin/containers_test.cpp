@@ -36,7 +36,7 @@ int32_t keyDifferenceOfNodes(void* node, void* key) {
 }
 
 // A list over a fixed set of items, plus helpers to read it back.
-class ListTest : public ::testing::Test {
+class XSListTest : public ::testing::Test {
 protected:
     void init(bool sorted, XSLIST_MATCH match = keyMatches) {
         XSLIST_InitSystem(&list, sorted ? 1 : 0, byKey, match);
@@ -63,7 +63,7 @@ protected:
     std::vector<std::unique_ptr<Item>> items;
 };
 
-TEST_F(ListTest, InitSetsFlagsAndEmpties) {
+TEST_F(XSListTest, InitSetsFlagsAndEmpties) {
     list.count = 7;
     XSLIST_InitSystem(&list, 0xFF, byKey, keyMatches);
     EXPECT_EQ(list.flags, 0x3);
@@ -74,7 +74,7 @@ TEST_F(ListTest, InitSetsFlagsAndEmpties) {
     EXPECT_TRUE(XSLIST_IsEmpty(&list));
 }
 
-TEST_F(ListTest, SortedInsertOrdersAscendingBothWays) {
+TEST_F(XSListTest, SortedInsertOrdersAscendingBothWays) {
     init(true);
     fill({5, 3, 9, 4});
     EXPECT_EQ(keys(), (std::vector<int32_t>{3, 4, 5, 9}));
@@ -84,7 +84,7 @@ TEST_F(ListTest, SortedInsertOrdersAscendingBothWays) {
     EXPECT_EQ(static_cast<Item*>(list.tail)->next, nullptr);
 }
 
-TEST_F(ListTest, DuplicatesAreRefusedAndLeaveTheListAlone) {
+TEST_F(XSListTest, DuplicatesAreRefusedAndLeaveTheListAlone) {
     struct Case {
         bool sorted;
         int32_t duplicate;
@@ -102,13 +102,13 @@ TEST_F(ListTest, DuplicatesAreRefusedAndLeaveTheListAlone) {
     }
 }
 
-TEST_F(ListTest, UnsortedKeepsInsertionOrder) {
+TEST_F(XSListTest, UnsortedKeepsInsertionOrder) {
     init(false);
     fill({5, 3, 9, 4});
     EXPECT_EQ(keys(), (std::vector<int32_t>{5, 3, 9, 4}));
 }
 
-TEST_F(ListTest, NullCompareRefusesOnlyTheSameNode) {
+TEST_F(XSListTest, NullCompareRefusesOnlyTheSameNode) {
     XSLIST_InitSystem(&list, 1, nullptr, nullptr);
     Item* a = item(1);
     Item* b = item(1);
@@ -119,7 +119,7 @@ TEST_F(ListTest, NullCompareRefusesOnlyTheSameNode) {
     EXPECT_EQ(XSLIST_FetchObject(&list, b), b);  // identity match
 }
 
-TEST_F(ListTest, FetchUnlinksFromEveryPosition) {
+TEST_F(XSListTest, FetchUnlinksFromEveryPosition) {
     struct Case {
         int32_t key;
         std::vector<int32_t> rest;
@@ -145,7 +145,7 @@ TEST_F(ListTest, FetchUnlinksFromEveryPosition) {
     }
 }
 
-TEST_F(ListTest, FetchingTheOnlyNodeEmptiesTheList) {
+TEST_F(XSListTest, FetchingTheOnlyNodeEmptiesTheList) {
     init(true);
     fill({7});
     int32_t key = 7;
@@ -158,7 +158,7 @@ TEST_F(ListTest, FetchingTheOnlyNodeEmptiesTheList) {
     EXPECT_EQ(XSLIST_FetchObject(nullptr, &key), nullptr);
 }
 
-TEST_F(ListTest, GetObjectSearchesWithoutRemoving) {
+TEST_F(XSListTest, GetObjectSearchesWithoutRemoving) {
     init(false);
     fill({4, 8});
     int32_t key = 8;
@@ -170,7 +170,7 @@ TEST_F(ListTest, GetObjectSearchesWithoutRemoving) {
     EXPECT_EQ(XSLIST_GetObject(&list, &key), nullptr);
 }
 
-TEST_F(ListTest, IndexIsByIdentity) {
+TEST_F(XSListTest, IndexIsByIdentity) {
     init(true, keyDifferenceOfNodes);
     EXPECT_EQ(XSLIST_GetObjectIndex(&list, item(1)), -1);
     fill({10, 20, 30});
@@ -180,7 +180,7 @@ TEST_F(ListTest, IndexIsByIdentity) {
     EXPECT_EQ(XSLIST_GetObjectIndex(&list, &twin), -1);
 }
 
-TEST_F(ListTest, PositionalAccess) {
+TEST_F(XSListTest, PositionalAccess) {
     init(true);
     fill({1, 2, 3});
     auto keyOf = [](void* n) { return n ? static_cast<Item*>(n)->key : -100; };
@@ -199,14 +199,14 @@ TEST_F(ListTest, PositionalAccess) {
     EXPECT_EQ(XSLIST_GetNthObjectFrom(nullptr, middle, 0), nullptr);
 }
 
-TEST_F(ListTest, NthOfATwoNodeList) {
+TEST_F(XSListTest, NthOfATwoNodeList) {
     init(false);
     fill({1, 2});
     EXPECT_EQ(XSLIST_GetNthObject(&list, 0), list.head);
     EXPECT_EQ(XSLIST_GetNthObject(&list, 2), nullptr);
 }
 
-TEST_F(ListTest, FetchNthRemovesThatNodeAndPastTheEndNeverCallsMatch) {
+TEST_F(XSListTest, FetchNthRemovesThatNodeAndPastTheEndNeverCallsMatch) {
     init(true, keyDifferenceOfNodes);
     fill({1, 2, 3});
     auto* got = static_cast<Item*>(XSLIST_FetchNthObject(&list, 1));
@@ -219,7 +219,7 @@ TEST_F(ListTest, FetchNthRemovesThatNodeAndPastTheEndNeverCallsMatch) {
     EXPECT_EQ(list.count, 2);
 }
 
-TEST_F(ListTest, IteratorWalksBothWays) {
+TEST_F(XSListTest, IteratorWalksBothWays) {
     init(true);
     fill({1, 2, 3});
     XSListIter it;
@@ -342,13 +342,13 @@ private:
     std::vector<std::string> lines_;
 };
 
-class PoolTest : public ::testing::Test {
+class XBufferTest : public ::testing::Test {
 protected:
     void TearDown() override { XBUFFER_Destroy(&pool); }
     XBuffer pool{};
 };
 
-TEST_F(PoolTest, HandsOutInAddressOrderThenUnderflows) {
+TEST_F(XBufferTest, HandsOutInAddressOrderThenUnderflows) {
     ASSERT_EQ(XBUFFER_Create(&pool, 32, 3), 0);
     EXPECT_EQ(pool.elementCount, 3u);
     EXPECT_EQ(XSLIST_GetNumElement(&pool.freeList), 3);
@@ -364,7 +364,7 @@ TEST_F(PoolTest, HandsOutInAddressOrderThenUnderflows) {
     EXPECT_TRUE(log.contains("[xDbg] [XBUFFER] -- data underflow --"));
 }
 
-TEST_F(PoolTest, FreedElementsComeBackFirstInFirstOutAndCleared) {
+TEST_F(XBufferTest, FreedElementsComeBackFirstInFirstOutAndCleared) {
     ASSERT_EQ(XBUFFER_Create(&pool, 16, 3), 0);
     void* first = XBUFFER_Alloc(&pool);
     void* second = XBUFFER_Alloc(&pool);
@@ -383,7 +383,7 @@ TEST_F(PoolTest, FreedElementsComeBackFirstInFirstOutAndCleared) {
     EXPECT_EQ(XBUFFER_Alloc(&pool), keepFirst);
 }
 
-TEST_F(PoolTest, DoubleFreeKeepsOneCopy) {
+TEST_F(XBufferTest, DoubleFreeKeepsOneCopy) {
     ASSERT_EQ(XBUFFER_Create(&pool, 16, 3), 0);
     void* e = XBUFFER_Alloc(&pool);
     void* copy = e;
@@ -396,7 +396,7 @@ TEST_F(PoolTest, DoubleFreeKeepsOneCopy) {
     EXPECT_EQ(handed.size(), 3u);
 }
 
-TEST_F(PoolTest, ForeignAndMisalignedPointersOnlyNullTheCaller) {
+TEST_F(XBufferTest, ForeignAndMisalignedPointersOnlyNullTheCaller) {
     ASSERT_EQ(XBUFFER_Create(&pool, 16, 2), 0);
     void* a = XBUFFER_Alloc(&pool);
     XBUFFER_Alloc(&pool);
@@ -410,7 +410,7 @@ TEST_F(PoolTest, ForeignAndMisalignedPointersOnlyNullTheCaller) {
     }
 }
 
-TEST_F(PoolTest, FlushRelistsEverythingInAddressOrder) {
+TEST_F(XBufferTest, FlushRelistsEverythingInAddressOrder) {
     ASSERT_EQ(XBUFFER_Create(&pool, 24, 4), 0);
     std::vector<void*> all;
     while (void* p = XBUFFER_Alloc(&pool)) all.push_back(p);
@@ -427,7 +427,7 @@ TEST_F(PoolTest, FlushRelistsEverythingInAddressOrder) {
     EXPECT_EQ(static_cast<unsigned char>(p[2 * pool.elementSize + 20]), 0x5A);
 }
 
-TEST_F(PoolTest, SmallOrOddElementsGetAStrideThatHoldsTheLinks) {
+TEST_F(XBufferTest, SmallOrOddElementsGetAStrideThatHoldsTheLinks) {
     for (uint32_t size : {1u, 8u, 12u, 17u}) {
         XBuffer small{};
         ASSERT_EQ(XBUFFER_Create(&small, size, 5), 0) << size;
@@ -441,7 +441,7 @@ TEST_F(PoolTest, SmallOrOddElementsGetAStrideThatHoldsTheLinks) {
     }
 }
 
-TEST_F(PoolTest, DestroyedPoolHandsOutNothingAndDestroysOnce) {
+TEST_F(XBufferTest, DestroyedPoolHandsOutNothingAndDestroysOnce) {
     ASSERT_EQ(XBUFFER_Create(&pool, 16, 2), 0);
     EXPECT_EQ(XBUFFER_Destroy(&pool), 0);
     EXPECT_EQ(pool.poolStart, nullptr);
@@ -449,7 +449,7 @@ TEST_F(PoolTest, DestroyedPoolHandsOutNothingAndDestroysOnce) {
     EXPECT_EQ(XBUFFER_Alloc(&pool), nullptr);
 }
 
-TEST_F(PoolTest, TooManyElementsForTheFreeListAreRefused) {
+TEST_F(XBufferTest, TooManyElementsForTheFreeListAreRefused) {
     EXPECT_EQ(XBUFFER_Create(&pool, 16, 70000), -5);
     EXPECT_EQ(pool.poolStart, nullptr);
     EXPECT_EQ(XBUFFER_Alloc(&pool), nullptr);

@@ -45,18 +45,21 @@ std::atomic_ref<T> shared(T& field) {
 }
 
 template <typename T>
-T loadShared(const T& field, std::memory_order order = std::memory_order_relaxed) {
+T loadShared(const T& field, std::memory_order order = std::memory_order_acquire) {
     return std::atomic_ref<T>(const_cast<T&>(field)).load(order);
 }
 
 // Whole 8-byte words, each written or read atomically, so that a concurrent reader's copy is
-// free of data races and only the sequence lock decides whether it is consistent.
+// free of data races and only the sequence lock decides whether it is consistent. Frame data
+// is stored with release and loaded with acquire ordering: a reader that sees any word of a
+// newer frame is then bound to see that frame's odd sequence when it checks again. (On the PCs
+// this runs on, both are plain moves; no fences are needed.)
 void storeWords(uint8_t* destination, const uint8_t* source, size_t bytes) {
     auto* words = reinterpret_cast<uint64_t*>(destination);
     for (size_t i = 0; i < bytes / 8; ++i) {
         uint64_t w;
         std::memcpy(&w, source + i * 8, 8);
-        shared(words[i]).store(w, std::memory_order_relaxed);
+        shared(words[i]).store(w, std::memory_order_release);
     }
 }
 
@@ -64,7 +67,7 @@ void loadRow(uint8_t* destination, const uint8_t* source, size_t bytes) {
     const auto* words = reinterpret_cast<const uint64_t*>(source);
     size_t done = 0;
     for (size_t i = 0; done < bytes; ++i) {
-        const uint64_t w = loadShared(words[i]);
+        const uint64_t w = loadShared(words[i], std::memory_order_acquire);
         const size_t n = bytes - done < 8 ? bytes - done : 8;
         std::memcpy(destination + done, &w, n);
         done += n;
@@ -201,16 +204,13 @@ uint32_t lockFrame(VELD_FB_HEADER& h) {
         uint32_t s = sequence.load(std::memory_order_relaxed);
         if ((s & 1u) == 0) {
             if (sequence.compare_exchange_weak(s, s + 1, std::memory_order_acquire,
-                                               std::memory_order_relaxed)) {
-                std::atomic_thread_fence(std::memory_order_release);
+                                               std::memory_order_relaxed))
                 return s + 1;
-            }
             continue;
         }
         if (Clock::now() - start > kWriterTakeOver) {
             VELD_HOST_LOG(1, "frame buffer layer %u: taking over a frame left half written\n",
                           loadShared(h.layer));
-            std::atomic_thread_fence(std::memory_order_release);
             return s;
         }
         std::this_thread::sleep_for(std::chrono::microseconds(50));
@@ -220,13 +220,13 @@ uint32_t lockFrame(VELD_FB_HEADER& h) {
 void publish(VELD_FB_HEADER& h, uint8_t* regionPixels, const veld::host::gal::SurfaceView& view,
              const uint32_t* palette) {
     const uint32_t odd = lockFrame(h);
-    shared(h.frame).store(loadShared(h.frame) + 1, std::memory_order_relaxed);
-    shared(h.width).store(view.width, std::memory_order_relaxed);
-    shared(h.height).store(view.height, std::memory_order_relaxed);
-    shared(h.pitch).store(view.pitch, std::memory_order_relaxed);
-    shared(h.format).store(view.format, std::memory_order_relaxed);
-    shared(h.publishedNs).store(VELD_OSA_ReadNsTicks(), std::memory_order_relaxed);
-    for (size_t i = 0; i < 256; ++i) shared(h.palette[i]).store(palette[i], std::memory_order_relaxed);
+    shared(h.frame).store(loadShared(h.frame) + 1, std::memory_order_release);
+    shared(h.width).store(view.width, std::memory_order_release);
+    shared(h.height).store(view.height, std::memory_order_release);
+    shared(h.pitch).store(view.pitch, std::memory_order_release);
+    shared(h.format).store(view.format, std::memory_order_release);
+    shared(h.publishedNs).store(VELD_OSA_ReadNsTicks(), std::memory_order_release);
+    for (size_t i = 0; i < 256; ++i) shared(h.palette[i]).store(palette[i], std::memory_order_release);
     storeWords(regionPixels, view.pixels, size_t{view.pitch} * view.height);
     shared(h.sequence).store(odd + 1, std::memory_order_release);
 }
@@ -259,7 +259,6 @@ CopyResult copyFrame(const Region& region, uint32_t minFrame, VELD_FB_FRAME& out
             loadRow(pixels + size_t{y} * frame.width, region.pixels() + size_t{y} * pitch,
                     frame.width);
     }
-    std::atomic_thread_fence(std::memory_order_acquire);
     if (loadShared(h.sequence, std::memory_order_relaxed) != before) return CopyResult::kBusy;
     if (!wanted) return CopyResult::kNoFrameYet;
     if (!sane) return CopyResult::kForeign;
