@@ -3,6 +3,7 @@
 // so that veldd's launcher has a companion to start and supervise. Any other signal keeps
 // its default action, which the launcher sees as a companion killed by a signal.
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <initializer_list>
@@ -22,6 +23,9 @@ int main(int argc, char** argv) {
         VELD_LOGM_WriteLog(log, 0, __func__, __LINE__, "can't block SIGTERM\n");
         return 1;
     }
+    // A stand-in has nothing to keep alive: when the daemon that started it is killed, it
+    // stops too instead of lingering as an orphan on the developer's machine.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     VELD_LOGM_WriteLog(log, 2, __func__, __LINE__, "<!> se_veldd(%d) placeholder running\n",
                        static_cast<int>(getpid()));
     int received = 0;

@@ -155,6 +155,22 @@ TEST(Launcher, CompanionEndedBySignalIsStartedAgain) {
     EXPECT_TRUE(logCount(veldd, "Terminated - " + companion + " : 0\n", 1)) << veldd.log();
 }
 
+TEST(Launcher, PlaceholderCompanionStopsWithTheDaemon) {
+    TestRoot root;
+    BoardCleanup board;
+    DaemonProcess veldd(root);
+    ASSERT_TRUE(veldd.start());
+    ASSERT_TRUE(logCount(veldd, "placeholder running", 1)) << veldd.log();
+    const pid_t companion = companionPid(veldd.log(), 0);
+    ASSERT_GT(companion, 0);
+    // Only the daemon is killed, not its process group.
+    ASSERT_EQ(kill(veldd.process().pid(), SIGKILL), 0);
+    EXPECT_EQ(veldd.process().wait(5000ms), 128 + SIGKILL);
+    EXPECT_TRUE(logCount(veldd, "se_veldd(" + std::to_string(companion) + ") stopping on signal 15",
+                         1))
+        << veldd.log();
+}
+
 // A companion that ends by itself, or can't be executed, is started once and never again.
 TEST(Launcher, CompanionThatEndsByItselfIsNotRestarted) {
     struct Case {
