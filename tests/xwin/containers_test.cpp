@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "veldcore_host.h"
-#include "veldd_log.h"
+#include "log_lines.h"
 #include "xbuffer.h"
 #include "xlist.h"
 #include "xqueue.h"
@@ -313,35 +312,6 @@ TEST(XQueue, UnusableStorageIsRefusedWithoutCrashing) {
     }
 }
 
-// Captures the daemon log's lines while a test runs.
-class LogCapture {
-public:
-    LogCapture() {
-        savedHandle_ = g_veldd_logm_fd;
-        g_veldd_logm_fd = VELD_LOGM_ObjRegister("veldd");
-        VELD_LOGM_BitMaskEnable(g_veldd_logm_fd, veld::loglevel::kDebug);
-        VELD_HOST_SetLogSink(
-            [](const char* line, void* self) {
-                static_cast<LogCapture*>(self)->lines_.emplace_back(line);
-            },
-            this);
-    }
-    ~LogCapture() {
-        VELD_HOST_SetLogSink(nullptr, nullptr);
-        VELD_LOGM_BitMaskDisable(g_veldd_logm_fd, veld::loglevel::kDebug);
-        g_veldd_logm_fd = savedHandle_;
-    }
-    bool contains(const std::string& text) const {
-        for (const auto& l : lines_)
-            if (l.find(text) != std::string::npos) return true;
-        return false;
-    }
-
-private:
-    int32_t savedHandle_;
-    std::vector<std::string> lines_;
-};
-
 class XBufferTest : public ::testing::Test {
 protected:
     void TearDown() override { XBUFFER_Destroy(&pool); }
@@ -359,7 +329,7 @@ TEST_F(XBufferTest, HandsOutInAddressOrderThenUnderflows) {
     EXPECT_EQ(b, a + 32);
     EXPECT_EQ(c, a + 64);
     EXPECT_EQ(c + 32, pool.poolEnd);
-    LogCapture log;
+    veld::test::LogLines log;
     EXPECT_EQ(XBUFFER_Alloc(&pool), nullptr);
     EXPECT_TRUE(log.contains("[xDbg] [XBUFFER] -- data underflow --"));
 }

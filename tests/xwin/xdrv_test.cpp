@@ -10,16 +10,15 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "log_lines.h"
 #include "seam.h"
 #include "test_root.h"
 #include "veld_framebuffer.h"
 #include "veldcore_host.h"
-#include "veldd_log.h"
 #include "xdrv.h"
 #include "xwindow.h"
 
@@ -28,39 +27,6 @@ namespace {
 using veld::test::eventually;
 
 constexpr uint32_t kEventQueueKey = 0x00149FBD;
-
-// Lines written to the daemon's log object (debug and error levels) while it lives.
-class LogLines {
-public:
-    LogLines() {
-        saved_ = g_veldd_logm_fd;
-        g_veldd_logm_fd = VELD_LOGM_ObjRegister("veldd");
-        VELD_LOGM_BitMaskEnable(g_veldd_logm_fd, veld::loglevel::kDebug);
-        VELD_LOGM_BitMaskEnable(g_veldd_logm_fd, veld::loglevel::kError);
-        VELD_HOST_SetLogSink(
-            [](const char* line, void* self) {
-                auto* me = static_cast<LogLines*>(self);
-                std::lock_guard lock(me->mutex_);
-                me->lines_.emplace_back(line);
-            },
-            this);
-    }
-    ~LogLines() {
-        VELD_HOST_SetLogSink(nullptr, nullptr);
-        g_veldd_logm_fd = saved_;
-    }
-    bool contains(const std::string& text) {
-        std::lock_guard lock(mutex_);
-        for (const auto& l : lines_)
-            if (l.find(text) != std::string::npos) return true;
-        return false;
-    }
-
-private:
-    int32_t saved_;
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
 
 class XdrvTest : public ::testing::Test {
 protected:
@@ -73,7 +39,7 @@ protected:
     void writeSizeFile(const std::string& text) { root.writeFile(veld::xdrv::kSizeFile, text); }
 
     veld::test::TestRoot root;
-    LogLines log;
+    veld::test::LogLines log;
 };
 
 XEvent keyEvent(uint16_t code, uint32_t value) {
