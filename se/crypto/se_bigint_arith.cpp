@@ -15,7 +15,6 @@ namespace veld::se::bn {
 namespace {
 
 inline uint32_t lo32(uint64_t v) { return static_cast<uint32_t>(v); }
-inline uint32_t hi32(uint64_t v) { return static_cast<uint32_t>(v >> 32); }
 
 // All-ones when a == b, zero otherwise, without a branch.
 inline Limb eqMask(Limb a, Limb b) {
