@@ -47,7 +47,8 @@ std::optional<int64_t> mapY(const XGraphWgt& widget, int64_t y) {
     return height - height * (y - widget.yMin) / span;
 }
 
-// The smallest multiple of step that is not below minimum (step > 0).
+// The smallest multiple of step that is not below minimum (step > 0), for a negative minimum
+// too: the quotient is truncated toward zero and raised only when that left it below.
 int64_t firstMultiple(int64_t minimum, int64_t step) {
     int64_t q = minimum / step;  // truncates toward zero
     if (q * step < minimum) ++q;
@@ -136,7 +137,10 @@ int32_t graphRender(XWindow* window) {
     if (options & XGRAPHWGT_OPT_HGRID) {
         forGridValues(widget.yMin, widget.yMax, widget.yStep, [&](int64_t y) {
             const bool axis = (options & XGRAPHWGT_OPT_Y0_LINE) && y == 0;
-            if (const auto py = mapY(widget, y))
+            // y minimum maps to the row just below the widget; that line would lie under
+            // the frame's bottom edge, outside the widget, and is left out.
+            const auto py = mapY(widget, y);
+            if (py && *py < height)
                 pen.line(left, *py, width - 1, *py, colourFor(axis ? kAxisColour : kGridColour, dim));
         });
     }
@@ -145,7 +149,8 @@ int32_t graphRender(XWindow* window) {
             const bool axis = (options & XGRAPHWGT_OPT_X0_LINE)
                                   ? x == 0
                                   : (options & XGRAPHWGT_OPT_X5000_LINES) && x % kAxisMultiple == 0;
-            if (const auto px = mapX(widget, x))
+            const auto px = mapX(widget, x);
+            if (px && *px < width)
                 pen.line(*px, 0, *px, height - 1, colourFor(axis ? kAxisColour : kGridColour, dim));
         });
     }
