@@ -271,8 +271,15 @@ protected:
         startTool();
     }
 
-    void TearDown() override {
+    void TearDown() override { hangUp(); }
+
+    // The port goes away and the line hangs up. The link goes first: a pseudo-terminal number
+    // is soon reused (by a test running beside this one), and the tool must not reopen that.
+    void hangUp() {
+        std::error_code ec;
+        fs::remove(root_.path("/dev/ttyAMA1"), ec);
         if (master_ >= 0) close(master_);
+        master_ = -1;
     }
 
     void startTool() {
@@ -373,8 +380,7 @@ TEST_F(RegisterTool, GarbageIsDroppedAndTheLineResynchronises) {
 }
 
 TEST_F(RegisterTool, HungUpPortEndsTheTaskInsteadOfSpinning) {
-    close(master_);  // the line hangs up and its device goes away
-    master_ = -1;
+    hangUp();
     ASSERT_TRUE(logCount(veldd_, "line lost on /dev/ttyAMA1 (", 1)) << veldd_.log();
     // The port is gone for good, so reopening it fails and the task ends.
     EXPECT_TRUE(logCount(veldd_, " open fail [-1]\n", 1)) << veldd_.log();
