@@ -20,12 +20,17 @@ void restoreFocus(XWindow* form) {
 
 void unlinkFromFocusChain(XWindow* gone) {
     State& s = state();
+    auto splice = [gone](XWindow* form) {
+        if (form == nullptr || form->prevFocus != gone) return;
+        // Never a form's own previous focus: two forms that took the focus from each other
+        // would otherwise leave one pointing at itself.
+        form->prevFocus = gone->prevFocus == form ? nullptr : gone->prevFocus;
+    };
     for (auto* form = static_cast<XWindow*>(s.liveForms.head); form != nullptr;
-         form = form->next) {
-        if (form->prevFocus == gone) form->prevFocus = gone->prevFocus;
-    }
+         form = form->next)
+        splice(form);
     // The focus may be a form that is no longer listed (the list was dropped).
-    if (s.focus != nullptr && s.focus->prevFocus == gone) s.focus->prevFocus = gone->prevFocus;
+    splice(s.focus);
 }
 
 }  // namespace veld::xwm
@@ -45,7 +50,9 @@ XWindow* XWM_SetFocus(XWindow* form) {
         XWIN_Invalidate(old);
     }
     if (form != nullptr) {
-        form->prevFocus = old;
+        // Running the focus form again must not make it its own previous focus: that would
+        // lose the way back along the chain.
+        if (form != old) form->prevFocus = old;
         XWIN_ExecSimpleKeyFn(form, XMSG_FOCUS_IN, 0);
         XWIN_Invalidate(form);
     }

@@ -528,6 +528,14 @@ TEST_F(WindowSystem, SetFocusTellsBothFormsAndRecordsTheChain) {
     EXPECT_NE(a->flags & kFlagInvalid, 0);
     EXPECT_NE(b->flags & kFlagInvalid, 0);
     EXPECT_EQ(XWM_GetActiveObject(), b);
+
+    // Running the focus form again keeps the way back.
+    keyCalls().clear();
+    EXPECT_EQ(XWIN_Run(b), 0);
+    EXPECT_EQ(codesFor(b), (std::vector<uint16_t>{XMSG_FOCUS_OUT, XMSG_FOCUS_IN}));
+    EXPECT_EQ(b->prevFocus, a);
+    XWM_ExitCtrlDepth(1, 1);
+    EXPECT_EQ(XWM_GetFocus(), a);
 }
 
 TEST_F(WindowSystem, ExitCtrlDepthWalksBackAlongTheChain) {
@@ -586,6 +594,19 @@ TEST_F(WindowSystem, DestroyingTheFocusGivesItBackAndTheLastFormLeavesNone) {
     EXPECT_EQ(XWM_GetFocus(), b);
     EXPECT_EQ(b->prevFocus, nullptr);  // a destroyed form never stays in the chain
     ASSERT_EQ(XWIN_Destroy(b, 0), 0);
+    EXPECT_EQ(XWM_GetFocus(), nullptr);
+}
+
+TEST_F(WindowSystem, FormsThatTookTheFocusFromEachOtherLeaveNoLoopBehind) {
+    XWindow* a = makeForm(form_[0]);
+    XWindow* b = makeForm(form_[1]);
+    XWM_SetFocus(a);
+    XWM_SetFocus(b);
+    XWM_SetFocus(a);  // a -> b -> a
+    ASSERT_EQ(XWIN_Destroy(a, 0), 0);
+    EXPECT_EQ(XWM_GetFocus(), b);
+    EXPECT_EQ(b->prevFocus, nullptr);
+    XWM_ExitCtrlDepth(1, 0);
     EXPECT_EQ(XWM_GetFocus(), nullptr);
 }
 
