@@ -1,4 +1,4 @@
-// The launcher and the apps of the monitor are not built in yet. Their actions refuse to
+// The info viewer and chart apps of the monitor are not built in yet. Their actions refuse to
 // start (-5), which keeps their rows stopped.
 #include "ssm_app.h"
 
@@ -7,7 +7,6 @@ extern "C" {
 #define SSM_PENDING_ACTION(name) \
     int32_t name(uint32_t, const void*) { return -5; }
 
-SSM_PENDING_ACTION(SSM_APP_QuickMenu)
 SSM_PENDING_ACTION(SSM_APP_LOGMInfoAction)
 SSM_PENDING_ACTION(SSM_APP_BSPMemMapInfoAction)
 SSM_PENDING_ACTION(SSM_APP_HMAFullInfoAction)
@@ -20,7 +19,5 @@ SSM_PENDING_ACTION(SSM_APP_TopViewAction)
 SSM_PENDING_ACTION(SSM_APP_FileMonitorwAction)
 SSM_PENDING_ACTION(SSM_APP_PMTInfoAction)
 SSM_PENDING_ACTION(SSM_APP_DNNInfoAction)
-SSM_PENDING_ACTION(SSM_APP_TVSettingsAction)
-SSM_PENDING_ACTION(SSM_APP_TVMPlayerAction)
 
 }  // extern "C"

@@ -60,6 +60,7 @@ uint32_t XDRV_CreateQueue(const char* name, uint32_t /*ignored*/) {
 }
 
 int32_t XDRV_SendQueue(uint32_t queueId, const XEvent* event, uint32_t /*ignored*/) {
+    if (!event) return -5;
     QueueMessage message{1, *event};
     const int id = resolve(queueId);
     if (id < 0 || msgsnd(id, &message, sizeof(XEvent), IPC_NOWAIT) != 0) {
@@ -71,6 +72,7 @@ int32_t XDRV_SendQueue(uint32_t queueId, const XEvent* event, uint32_t /*ignored
 }
 
 int32_t XDRV_ReceiveQueue(uint32_t queueId, XEvent* event, uint32_t /*ignored*/) {
+    if (!event) return -5;
     QueueMessage message{};
     const int id = resolve(queueId);
     if (id < 0 || msgrcv(id, &message, sizeof(XEvent), 0, 0) < 0) {

@@ -2,12 +2,15 @@
 // monitor, regtool), the simulated board's registers, and a status summary.
 #include "commands.h"
 
+#include <sys/ipc.h>
+#include <sys/msg.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -16,6 +19,7 @@
 #include "client.h"
 #include "seam.h"
 #include "veldcore_host.h"
+#include "xdrv.h"
 
 namespace veld::tools {
 namespace {
@@ -222,6 +226,29 @@ int runReg(int argc, char** argv) {
         return 0;
     }
     return fail("usage: veldctl reg read ADDR | reg write ADDR VALUE");
+}
+
+int runClean(int argc, char** argv) {
+    if (wantsHelp(argc, argv)) {
+        std::printf("usage: veldctl clean\n"
+                    "  Removes the system-wide names of the namespace $VELD_NS: the window system's\n"
+                    "  event queue, shared memory (board, frame buffers) and semaphores. Only with a\n"
+                    "  namespace set; stop the daemon first.\n");
+        return 0;
+    }
+    if (seam::ns().empty()) return fail("clean needs VELD_NS: it never touches the system's own names");
+    int removed = 0;
+    const int queue = msgget(seam::sysvKey(xdrv::queueKey(xdrv::kEventQueueName)), 0);
+    if (queue >= 0 && msgctl(queue, IPC_RMID, nullptr) == 0) ++removed;
+    const std::string prefix = std::string(seam::ns()) + ".";
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) == 0 || name.rfind("sem." + prefix, 0) == 0)
+            removed += std::filesystem::remove(entry.path(), ec) ? 1 : 0;
+    }
+    std::printf("removed %d names of namespace %s\n", removed, std::string(seam::ns()).c_str());
+    return 0;
 }
 
 int runStatus(int argc, char** argv) {

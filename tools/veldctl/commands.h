@@ -11,5 +11,6 @@ int runMonitor(int argc, char** argv);
 int runRegtool(int argc, char** argv);
 int runReg(int argc, char** argv);
 int runStatus(int argc, char** argv);
+int runClean(int argc, char** argv);
 
 }  // namespace veld::tools

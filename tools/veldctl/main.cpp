@@ -24,6 +24,7 @@ constexpr Command kCommands[] = {
     {"regtool", veld::tools::runRegtool, "start the serial register tool (0x4bf10002)"},
     {"reg", veld::tools::runReg, "read or write a simulated board register"},
     {"status", veld::tools::runStatus, "show the daemon's and the board's state"},
+    {"clean", veld::tools::runClean, "remove the namespace's queues, shared memory, semaphores"},
     {"screenshot", veld::tools::runScreenshot, "save the latest frame-buffer frame as PNG"},
 };
 
