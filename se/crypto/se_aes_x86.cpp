@@ -13,7 +13,7 @@
 #include <cpuid.h>
 #include <immintrin.h>
 
-#include <cstring>
+#include <initializer_list>
 
 #define VELD_GFNI __attribute__((target("gfni,ssse3")))
 
@@ -21,34 +21,28 @@ namespace veld::se::aes {
 namespace {
 
 // 8x8 bit matrices in the instruction's encoding: output bit i is the parity of
-// (byte 7-i of the operand AND the input byte).
-constexpr uint64_t bitMatrix(const int (&rows)[8][5], int width) {
+// (byte 7-i of the operand AND the input byte). The maps used here are circulant: output bit i
+// is the XOR of the input bits i + tap (mod 8).
+constexpr uint64_t circulantMatrix(std::initializer_list<int> taps) {
     uint64_t m = 0;
     for (int i = 0; i < 8; ++i) {
         uint8_t row = 0;
-        for (int k = 0; k < width; ++k) row |= static_cast<uint8_t>(1u << ((i + rows[i][k]) & 7));
+        for (int tap : taps) row |= static_cast<uint8_t>(1u << ((i + tap) & 7));
         m |= uint64_t{row} << (8 * (7 - i));
     }
     return m;
 }
 
 // The AES affine map: s_i = b_i ^ b_{i+4} ^ b_{i+5} ^ b_{i+6} ^ b_{i+7} ^ 0x63_i.
-constexpr int kAffineTaps[8][5] = {{0, 4, 5, 6, 7}, {0, 4, 5, 6, 7}, {0, 4, 5, 6, 7},
-                                   {0, 4, 5, 6, 7}, {0, 4, 5, 6, 7}, {0, 4, 5, 6, 7},
-                                   {0, 4, 5, 6, 7}, {0, 4, 5, 6, 7}};
+constexpr uint64_t kAffine = circulantMatrix({0, 4, 5, 6, 7});
 // Its inverse: b_i = s_{i+2} ^ s_{i+5} ^ s_{i+7} ^ 0x05_i.
-constexpr int kInverseAffineTaps[8][5] = {{2, 5, 7}, {2, 5, 7}, {2, 5, 7}, {2, 5, 7},
-                                          {2, 5, 7}, {2, 5, 7}, {2, 5, 7}, {2, 5, 7}};
-constexpr int kIdentityTaps[8][5] = {{0}, {0}, {0}, {0}, {0}, {0}, {0}, {0}};
-
-constexpr uint64_t kAffine = bitMatrix(kAffineTaps, 5);
-constexpr uint64_t kInverseAffine = bitMatrix(kInverseAffineTaps, 3);
-constexpr uint64_t kIdentity = bitMatrix(kIdentityTaps, 1);
+constexpr uint64_t kInverseAffine = circulantMatrix({2, 5, 7});
+constexpr uint64_t kIdentity = circulantMatrix({0});
 static_assert(kIdentity == 0x0102040810204080ull);
 
 struct Consts {
     __m128i affine, inverseAffine, identity;
-    __m128i shiftRows, shiftRows1;  // ShiftRows, then rotate columns by one row
+    __m128i shiftRows, shiftRows1;  // ShiftRows; ShiftRows then each column up by one row
     __m128i invShiftRows, rot1, rot2;
     __m128i two, four;
     __m128i wordSwap;  // big-endian column words to bytes
