@@ -38,7 +38,11 @@ Endpoint* endpointOf(uint32_t handle) {
 std::string describe(const sockaddr_un& address, socklen_t length) {
     if (length <= sizeof(sa_family_t)) return "(unbound)";
     const size_t size = length - sizeof(sa_family_t);
-    if (address.sun_path[0] == '\0') return "@" + std::string(address.sun_path + 1, size - 1);
+    if (address.sun_path[0] == '\0') {  // an abstract address, shown as "@name"
+        std::string name(1, '@');
+        name.append(address.sun_path + 1, size - 1);
+        return name;
+    }
     return std::string(address.sun_path, strnlen(address.sun_path, size));
 }
 
