@@ -45,6 +45,17 @@ void copyTail(uint8_t* out, const uint8_t* in, size_t from, size_t length) {
     if (out != in && length > from) std::memcpy(out + from, in + from, length - from);
 }
 
+// ECB and CBC: `run` enciphers the whole blocks, a partial tail is copied unchanged.
+template <class Run>
+int32_t wholeBlocks(uint8_t* out, const uint8_t* in, int32_t length, Run run) {
+    const Schedule* ks = prepare(out, in, length);
+    if (!ks) return -1;
+    const size_t blocks = static_cast<size_t>(length) / kBlockSize;
+    run(*ks, blocks);
+    copyTail(out, in, blocks * kBlockSize, static_cast<size_t>(length));
+    return static_cast<int32_t>(blocks * kBlockSize);
+}
+
 void xorBytes(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t n) {
     for (size_t i = 0; i < n; ++i) out[i] = a[i] ^ b[i];
 }
@@ -88,39 +99,27 @@ void SE_AES_GetIV(uint8_t* iv) {
 }
 
 int32_t SE_AES_EncryptECB(uint8_t* out, const uint8_t* in, int32_t length) {
-    const Schedule* ks = prepare(out, in, length);
-    if (!ks) return -1;
-    const size_t blocks = static_cast<size_t>(length) / kBlockSize;
-    engine().encryptEcb(*ks, out, in, blocks);
-    copyTail(out, in, blocks * kBlockSize, static_cast<size_t>(length));
-    return static_cast<int32_t>(blocks * kBlockSize);
+    return wholeBlocks(out, in, length, [&](const Schedule& ks, size_t blocks) {
+        engine().encryptEcb(ks, out, in, blocks);
+    });
 }
 
 int32_t SE_AES_DecryptECB(uint8_t* out, const uint8_t* in, int32_t length) {
-    const Schedule* ks = prepare(out, in, length);
-    if (!ks) return -1;
-    const size_t blocks = static_cast<size_t>(length) / kBlockSize;
-    engine().decryptEcb(*ks, out, in, blocks);
-    copyTail(out, in, blocks * kBlockSize, static_cast<size_t>(length));
-    return static_cast<int32_t>(blocks * kBlockSize);
+    return wholeBlocks(out, in, length, [&](const Schedule& ks, size_t blocks) {
+        engine().decryptEcb(ks, out, in, blocks);
+    });
 }
 
 int32_t SE_AES_EncryptCBC(uint8_t* out, const uint8_t* in, int32_t length) {
-    const Schedule* ks = prepare(out, in, length);
-    if (!ks) return -1;
-    const size_t blocks = static_cast<size_t>(length) / kBlockSize;
-    engine().encryptCbc(*ks, gState.iv, out, in, blocks);
-    copyTail(out, in, blocks * kBlockSize, static_cast<size_t>(length));
-    return static_cast<int32_t>(blocks * kBlockSize);
+    return wholeBlocks(out, in, length, [&](const Schedule& ks, size_t blocks) {
+        engine().encryptCbc(ks, gState.iv, out, in, blocks);
+    });
 }
 
 int32_t SE_AES_DecryptCBC(uint8_t* out, const uint8_t* in, int32_t length) {
-    const Schedule* ks = prepare(out, in, length);
-    if (!ks) return -1;
-    const size_t blocks = static_cast<size_t>(length) / kBlockSize;
-    engine().decryptCbc(*ks, gState.iv, out, in, blocks);
-    copyTail(out, in, blocks * kBlockSize, static_cast<size_t>(length));
-    return static_cast<int32_t>(blocks * kBlockSize);
+    return wholeBlocks(out, in, length, [&](const Schedule& ks, size_t blocks) {
+        engine().decryptCbc(ks, gState.iv, out, in, blocks);
+    });
 }
 
 int32_t SE_AES_EncryptCTR(uint8_t* out, const uint8_t* in, int32_t length) {
