@@ -1,19 +1,20 @@
 // The daemon's bench tools against their physical baselines, in one process:
 // - register read round trip through the serial register tool over a pseudo-terminal,
 //   against a raw pty echo thread answering the same 8-byte request with 7 bytes;
-// - latency from a write of the low-power command file to the board's state change, against
-//   a bare inotify watcher noticing the same write.
+// - latency from a write of the low-power command file to the board's state change (the
+//   handler signals once it has acted on the line), against a bare inotify watcher noticing
+//   the same write.
 // After the Google Benchmark rows it prints the medians of interleaved samples and the ratios.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -34,13 +35,28 @@ std::string gRoot;
 int gToolLine = -1;  // master side of the pty the register tool serves
 int gEchoLine = -1;  // master side of the pty the raw echo thread serves
 FILE_MONITOR_DESC gCommandFile = {"/tmp/adjust_cmd.txt", veldd_vexos_low_power_handler};
-std::atomic<uint32_t> gBaselineEvents{0};
 
-// Both latency peers look for their result at the same step, sleeping in between so that
-// the watching threads get the CPU (on a small machine a spinning waiter would starve them).
-constexpr auto kPollStep = std::chrono::microseconds(20);
+// Both latency peers wake the measuring thread the same way, through an event counter, so
+// that no waiter spins against the watching threads on a small machine.
+int gFlipDone = -1;      // the command file's handler has acted on the line
+int gNoticeDone = -1;    // the bare watcher has seen the write
+// Follows the command in the file: its line is logged once the command's action is done.
+constexpr const char* kCommandEnd = "argv=done,";
 
 constexpr uint8_t kReadRequest[8] = {'r', 'd', 0, 0x12, 0x34, 0x56, 0x78, 0};
+
+bool waitEvent(int fd) {
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, 2000) != 1) return false;
+    uint64_t count = 0;
+    return read(fd, &count, sizeof count) == sizeof count;
+}
+
+void signalEvent(int fd) {
+    const uint64_t one = 1;
+    const ssize_t ignored = write(fd, &one, sizeof one);
+    (void)ignored;
+}
 
 int openPty(std::string& slaveName) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -92,7 +108,7 @@ void baselineWatcher(std::string path) {
         for (ssize_t at = 0; at < n;) {
             inotify_event event{};
             std::memcpy(&event, block + at, sizeof event);
-            if (event.mask & IN_CLOSE_WRITE) gBaselineEvents.fetch_add(1);
+            if (event.mask & IN_CLOSE_WRITE) signalEvent(gNoticeDone);
             at += static_cast<ssize_t>(sizeof event + event.len);
         }
     }
@@ -112,28 +128,28 @@ uint32_t lowPower() {
     return state.lowPower;
 }
 
+// Every platform log line passes here, on the thread that writes it.
+void logSink(const char* line, void*) {
+    if (std::strstr(line, kCommandEnd)) signalEvent(gFlipDone);
+}
+
 // One command-file write and the wait for the board to follow it.
 double lowPowerFlipNs() {
     const uint32_t before = lowPower();
     const std::string file = gRoot + "/tmp/adjust_cmd.txt";
     const auto start = Clock::now();
-    writeFile(file, before ? "aa 90\n" : "aa 0\n");
-    while (lowPower() == before) {
-        if (Clock::now() - start > std::chrono::seconds(2)) return -1;
-        std::this_thread::sleep_for(kPollStep);
-    }
-    return std::chrono::duration<double, std::nano>(Clock::now() - start).count();
+    writeFile(file, before ? "aa 90\ndone 1\n" : "aa 0\ndone 1\n");
+    if (!waitEvent(gFlipDone)) return -1;
+    const auto end = Clock::now();
+    if (lowPower() == before) return -1;
+    return std::chrono::duration<double, std::nano>(end - start).count();
 }
 
 double inotifyNs() {
-    const uint32_t before = gBaselineEvents.load();
     const std::string file = gRoot + "/tmp/baseline.txt";
     const auto start = Clock::now();
-    writeFile(file, "aa 0\n");
-    while (gBaselineEvents.load() == before) {
-        if (Clock::now() - start > std::chrono::seconds(2)) return -1;
-        std::this_thread::sleep_for(kPollStep);
-    }
+    writeFile(file, "aa 0\ndone 1\n");
+    if (!waitEvent(gNoticeDone)) return -1;
     return std::chrono::duration<double, std::nano>(Clock::now() - start).count();
 }
 
@@ -159,7 +175,11 @@ void BM_CommandFileToLowPower(benchmark::State& state) {
 }
 BENCHMARK(BM_CommandFileToLowPower)->UseRealTime();
 
-double median(std::vector<double> v) {
+// Median of the samples that succeeded; failed ones (-1) are counted in `failed`.
+double median(std::vector<double> v, size_t& failed) {
+    const auto bad = std::remove_if(v.begin(), v.end(), [](double x) { return x < 0; });
+    failed += static_cast<size_t>(v.end() - bad);
+    v.erase(bad, v.end());
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
 }
@@ -175,13 +195,16 @@ void printRatios() {
         notice.push_back(inotifyNs());
         flip.push_back(lowPowerFlipNs());
     }
-    const double r = median(raw), t = median(tool), n = median(notice), f = median(flip);
+    size_t failed = 0;
+    const double r = median(raw, failed), t = median(tool, failed);
+    const double n = median(notice, failed), f = median(flip, failed);
     std::printf("\nregister read round trip median: tool %.2f us (%.0f requests/s), raw pty "
                 "ping-pong %.2f us (%.0f/s), ratio %.2f\n",
                 t / 1000, 1e9 / t, r / 1000, 1e9 / r, t / r);
     std::printf("command file to low-power state median: %.2f us, bare inotify notice %.2f us, "
                 "ratio %.2f\n",
                 f / 1000, n / 1000, f / n);
+    if (failed) std::printf("%zu samples failed\n", failed);
 }
 
 bool setUp() {
@@ -198,6 +221,9 @@ bool setUp() {
     g_veldd_logm_fd = VELD_LOGM_ObjRegister("veldd");
     for (uint32_t level : {0u, 1u, 2u}) VELD_LOGM_BitMaskEnable(g_veldd_logm_fd, level);
     VELD_SYS_RegWriteSimple(0x12345678, 0xCAFEF00D);
+    gFlipDone = eventfd(0, EFD_CLOEXEC);
+    gNoticeDone = eventfd(0, EFD_CLOEXEC);
+    VELD_HOST_SetLogSink(logSink, nullptr);
 
     std::string toolSlave, echoSlave;
     gToolLine = openPty(toolSlave);
