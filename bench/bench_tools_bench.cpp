@@ -98,18 +98,22 @@ void writeFile(const std::string& path, const char* text) {
     close(fd);
 }
 
+// Waits the way the file monitor does (poll, then non-blocking reads), but only notices.
 void baselineWatcher(std::string path) {
-    const int fd = inotify_init1(IN_CLOEXEC);
+    const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     inotify_add_watch(fd, path.c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE | IN_OPEN);
     alignas(inotify_event) char block[4096];
     for (;;) {
-        const ssize_t n = read(fd, block, sizeof block);
-        if (n <= 0) return;
-        for (ssize_t at = 0; at < n;) {
-            inotify_event event{};
-            std::memcpy(&event, block + at, sizeof event);
-            if (event.mask & IN_CLOSE_WRITE) signalEvent(gNoticeDone);
-            at += static_cast<ssize_t>(sizeof event + event.len);
+        pollfd ready{fd, POLLIN, 0};
+        if (poll(&ready, 1, -1) < 0) continue;
+        ssize_t n;
+        while ((n = read(fd, block, sizeof block)) > 0) {
+            for (ssize_t at = 0; at < n;) {
+                inotify_event event{};
+                std::memcpy(&event, block + at, sizeof event);
+                if (event.mask & IN_CLOSE_WRITE) signalEvent(gNoticeDone);
+                at += static_cast<ssize_t>(sizeof event + event.len);
+            }
         }
     }
 }
