@@ -76,9 +76,17 @@ inline Limb addMulRow(Limb* __restrict t, const Limb* __restrict a, Limb b, int 
     Limb c = 0;
 #pragma GCC unroll 4
     for (int j = 0; j < n; ++j) {
-        const WideLimb s = static_cast<WideLimb>(a[j]) * b + t[j] + c;
-        t[j] = static_cast<Limb>(s);
-        c = static_cast<Limb>(s >> kLimbBits);
+        // Written as two single-limb additions with their carries so that compilers emit
+        // add/adc pairs instead of full double-width arithmetic.
+        const WideLimb p = static_cast<WideLimb>(a[j]) * b;
+        Limb lo = static_cast<Limb>(p);
+        Limb hi = static_cast<Limb>(p >> kLimbBits);
+        lo += t[j];
+        hi += lo < t[j];
+        lo += c;
+        hi += lo < c;
+        t[j] = lo;
+        c = hi;
     }
     return c;
 }

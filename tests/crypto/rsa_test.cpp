@@ -35,6 +35,11 @@ struct Key {
     Bytes publicBlob;    // n, e
     Bytes noPrimesBlob;  // n, e, d
     EVP_PKEY* pkey = nullptr;
+
+    Key() = default;
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    ~Key() { EVP_PKEY_free(pkey); }
 };
 
 // Length of the first `fields` fields of a blob.
