@@ -67,7 +67,9 @@ void XGRP_DrawTextBox(XWindow* form, const XString* text, const XPosInfo* rect, 
                       uint8_t overflow);
 // Word-wrapped text in a box of the given width, at most maxLines lines (0: no limit), each
 // line 16 + lineGap below the previous. A text length of 0 is replaced by the string length
-// of its data. Returns the number of lines drawn.
+// of its data. Returns the number of lines drawn (0 without a form or text). Breaks after a
+// space where it can, inside a word where it must; the last allowed line ends in an ellipsis
+// when text remains. A box narrower than one glyph gives one empty line.
 int32_t XGRP_DrawAutoMultilineText(XWindow* form, XString* text, int16_t x, int16_t y,
                                    uint16_t boxWidth, int32_t maxLines, int32_t ignored,
                                    int32_t lineGap);

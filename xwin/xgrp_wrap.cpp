@@ -152,7 +152,7 @@ void Wrapper::endWithEllipsis(size_t& keep) const {
 extern "C" int32_t XGRP_DrawAutoMultilineText(XWindow* form, XString* text, int16_t x, int16_t y,
                                               uint16_t boxWidth, int32_t maxLines,
                                               int32_t /*ignored*/, int32_t lineGap) {
-    if (text == nullptr || text->data == nullptr) return 0;
+    if (form == nullptr || text == nullptr || text->data == nullptr) return 0;
     if (text->length == 0) text->length = static_cast<uint32_t>(std::strlen(text->data));
 
     const auto view = veld::xgrp::formView(form);
@@ -161,7 +161,7 @@ extern "C" int32_t XGRP_DrawAutoMultilineText(XWindow* form, XString* text, int1
 
     veld::xgrp::Wrapper wrapper{
         .canvas = view.canvas,
-        .colour = form != nullptr ? form->gc.textColor : uint8_t{0},
+        .colour = form->gc.textColor,
         .text = veld::xgrp::textBytes(*text),
         .x = int64_t{view.originX} + x,
         .boxWidth = boxWidth,

@@ -584,6 +584,8 @@ TEST(XgrpWrap, LastAllowedLineEndsInEllipsis) {
 TEST(XgrpWrap, EmptyAndNullTexts) {
     Surface s(40, 40);
     EXPECT_EQ(XGRP_DrawAutoMultilineText(s.form(), nullptr, 0, 16, 40, 0, 0, 0), 0);
+    XString some = str("ab");
+    EXPECT_EQ(XGRP_DrawAutoMultilineText(nullptr, &some, 0, 16, 40, 0, 0, 0), 0);
     XString noData{3, nullptr};
     EXPECT_EQ(XGRP_DrawAutoMultilineText(s.form(), &noData, 0, 16, 40, 0, 0, 0), 0);
     // A length of 0 means "up to the terminator", and the caller's string learns it.
