@@ -389,6 +389,23 @@ TEST(XgrpText, SkippedAndAdvancingCodes) {
     }
 }
 
+TEST(XgrpText, WideRowsAndFontsWithoutAFullStop) {
+    // Two bytes per row, most significant first; with no more than 45 glyphs the ellipsis
+    // code is an ordinary glyph; codes past the table are skipped.
+    const uint8_t one[] = {0x80, 0x01, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x03};
+    const uint8_t two[] = {0xFF, 0xFF, 0x00, 0x00, 0x81, 0x81, 0x00, 0x00};
+    const uint8_t* glyphs[] = {nullptr, one, two};
+    const XFont font{1, 16, 4, 2, 3, glyphs};
+    Surface s(40, 4);
+    const uint8_t text[] = {1, 3, 2, 200};
+    veld::xgrp::drawGlyphs(s.canvas(), font, text, sizeof text, 2, 4, kText);
+    EXPECT_EQ(s.art(),
+              "..#..............#################......\n"
+              "........................................\n"
+              "..................#......##......#......\n"
+              "..##............##......................\n");
+}
+
 TEST(XgrpText, NullArgumentsDrawNothing) {
     Surface s(32, 20);
     XString text = str("AB");
