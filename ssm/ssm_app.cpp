@@ -172,7 +172,10 @@ int32_t SSM_APP_Run(uint32_t id, const void* argument) {
                 if (has(row, SSM_APP_FLAG_APP)) gActive = &row;
             }
         } else if (has(row, SSM_APP_FLAG_APP)) {
-            XWIN_Run(formOf(row));
+            // Only a window that exists is brought forward: an app without one (the media
+            // player) would otherwise hand the focus to a cleared record and strand the menu.
+            XWindow* form = formOf(row);
+            if (form && (form->state & veld::xwin::kStateCreated) != 0) XWIN_Run(form);
         }
     }
     return 0;
