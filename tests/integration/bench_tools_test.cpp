@@ -15,7 +15,6 @@
 #include <array>
 #include <chrono>
 #include <cstring>
-#include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <optional>
