@@ -33,7 +33,8 @@ constexpr int kMaxValueDigits = 2 * kMaxModulusDigits + 2;
 constexpr size_t kPoolSize = 32768;
 constexpr int kModuliSlots = 4;
 
-#if defined(__SIZEOF_INT128__)
+// VELD_SE_LIMB32 forces the 32-bit limbs of the television on any host (to test them).
+#if defined(__SIZEOF_INT128__) && !defined(VELD_SE_LIMB32)
 using Limb = uint64_t;
 using WideLimb = unsigned __int128;
 #else

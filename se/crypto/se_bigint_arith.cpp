@@ -74,6 +74,24 @@ void finalSubtract(Limb* r, const Limb* t, Limb top, const Mont& m) {
 // this one loop, which keeps a single carry chain in registers.
 inline Limb addMulRow(Limb* __restrict t, const Limb* __restrict a, Limb b, int n) {
     Limb c = 0;
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(VELD_SE_LIMB32)
+    // x86-64: one mul and two add/adc pairs per limb, a shape compilers do not find from the
+    // portable code below (about a tenth faster for RSA).
+    for (int j = 0; j < n; ++j) {
+        Limb lo = a[j];
+        Limb hi;
+        __asm__("mulq %[b]\n\t"
+                "addq %[t], %[lo]\n\t"
+                "adcq $0, %[hi]\n\t"
+                "addq %[c], %[lo]\n\t"
+                "adcq $0, %[hi]"
+                : [lo] "+&a"(lo), [hi] "=&d"(hi)
+                : [b] "rm"(b), [t] "rm"(t[j]), [c] "rm"(c)
+                : "cc");
+        t[j] = lo;
+        c = hi;
+    }
+#else
 #pragma GCC unroll 4
     for (int j = 0; j < n; ++j) {
         // Written as two single-limb additions with their carries so that compilers emit
@@ -88,6 +106,7 @@ inline Limb addMulRow(Limb* __restrict t, const Limb* __restrict a, Limb b, int 
         t[j] = lo;
         c = hi;
     }
+#endif
     return c;
 }
 
@@ -184,19 +203,40 @@ private:
     SE_BigInt* block_ = nullptr;
 };
 
-// acc = base^e in Montgomery form (base given in Montgomery form, one = R mod m).
-bool montPowerMont(Limb* acc, const Limb* baseM, const Limb* oneM,
-                   std::span<const uint32_t> e, int ebits, const Mont& m, bool secret) {
+// One in Montgomery form: R mod m = montMul(1, R^2).
+void montOne(Limb* one, const Mont& m) {
+    Limb unit[kMaxModulusLimbs] = {1};
+    montMul(one, unit, m.rr, m);
+}
+
+// r = a R^-1 mod m: back from Montgomery form with one reduction.
+void montFrom(Limb* r, const Limb* a, const Mont& m) {
+    Limb wide[2 * kMaxModulusLimbs] = {};
+    std::copy(a, a + m.limbs, wide);
+    montReduce(r, wide, m);
+}
+
+// acc = base^e in Montgomery form (base given in Montgomery form).
+bool montPowerMont(Limb* acc, const Limb* baseM, std::span<const uint32_t> e, int ebits,
+                   const Mont& m, bool secret) {
     const int n = m.limbs;
     if (!secret) {
-        // Public exponent: plain left-to-right square and multiply.
-        std::copy(oneM, oneM + n, acc);
-        for (int bit = ebits - 1; bit >= 0; --bit) {
+        // Public exponent: left-to-right square and multiply from its top bit.
+        int top = ebits - 1;
+        while (top >= 0 && !windowAt(e, top, 1)) --top;
+        if (top < 0) {
+            montOne(acc, m);
+            return true;
+        }
+        std::copy(baseM, baseM + n, acc);
+        for (int bit = top - 1; bit >= 0; --bit) {
             montSqr(acc, acc, m);
             if (windowAt(e, bit, 1)) montMul(acc, acc, baseM, m);
         }
         return true;
     }
+    Limb oneM[kMaxModulusLimbs];
+    montOne(oneM, m);
     const int w = windowWidth(ebits);
     const int entries = 1 << w;
     PoolScratch scratch(entries * n);
@@ -226,11 +266,6 @@ bool montPowerMont(Limb* acc, const Limb* baseM, const Limb* oneM,
     return true;
 }
 
-// One in Montgomery form: R mod m = montMul(1, R^2).
-void montOne(Limb* one, const Mont& m) {
-    Limb unit[kMaxModulusLimbs] = {1};
-    montMul(one, unit, m.rr, m);
-}
 
 }  // namespace
 
@@ -444,13 +479,11 @@ bool modPower(uint32_t* r, std::span<const uint32_t> base, std::span<const uint3
         std::fill(reduced, reduced + outDigits, 0u);
         std::copy(b.begin(), b.end(), reduced);
     }
-    Limb x[kMaxModulusLimbs], oneM[kMaxModulusLimbs], acc[kMaxModulusLimbs];
+    Limb x[kMaxModulusLimbs], acc[kMaxModulusLimbs];
     toLimbs(x, n, {reduced, static_cast<size_t>(outDigits)});
     montMul(x, x, m.rr, m);
-    montOne(oneM, m);
-    if (!montPowerMont(acc, x, oneM, exponent, exponentBits, m, secret)) return false;
-    Limb unit[kMaxModulusLimbs] = {1};
-    montMul(acc, acc, unit, m);
+    if (!montPowerMont(acc, x, exponent, exponentBits, m, secret)) return false;
+    montFrom(acc, acc, m);
     fromLimbs(r, outDigits, acc, n);
     return true;
 }
@@ -491,18 +524,16 @@ bool crtPower(uint32_t* r, std::span<const uint32_t> c, const Mont& p, const Mon
     // blinded exponentiation in Montgomery form.
     Limb m1[kMaxModulusLimbs], m2[kMaxModulusLimbs];
     auto half = [&](Limb* out, const Mont& mod, std::span<const uint32_t> d) {
-        Limb x[kMaxModulusLimbs], oneM[kMaxModulusLimbs];
+        Limb x[kMaxModulusLimbs];
         montReduce(x, wide, mod);      // c R^-1
         montMul(x, x, mod.rr, mod);    // c
         montMul(x, x, mod.rr, mod);    // c R
-        montOne(oneM, mod);
         uint32_t blinded[kMaxModulusDigits + 3];
         const size_t bd = static_cast<size_t>(pd + 3);
         if (!blindExponent(blinded, d, mod)) return false;
-        const bool ok = montPowerMont(out, x, oneM, {blinded, bd}, mod.bits + 65, mod, true);
+        const bool ok = montPowerMont(out, x, {blinded, bd}, mod.bits + 65, mod, true);
         std::fill(blinded, blinded + bd, 0u);
-        Limb unit[kMaxModulusLimbs] = {1};
-        montMul(out, out, unit, mod);  // back to normal form
+        montFrom(out, out, mod);
         return ok;
     };
     if (!half(m1, p, dp) || !half(m2, q, dq)) return false;
