@@ -2,13 +2,18 @@
 // platform driver files the monitor reads and keeps them changing like a running set: the bus
 // monitor's control, status and pmtinfo files with "TOTAL" lines, the frame buffers' status
 // files with flip counters growing at about 60 and 30 frames per second, the frame-buffer
-// size file, the GPU load file, and links to the host's own /proc/stat, /proc/meminfo and
-// /proc/vmstat so that the CPU and memory panels show real figures.
+// size file, the GPU load file, and links to the host's own /proc/stat, /proc/meminfo,
+// /proc/vmstat and /proc/uptime so that the CPU and memory panels show real figures. For the
+// monitor's apps it also keeps the log modules' error counts, the board memory map, the memory
+// pools, the TE MCU, power-manager (temperature, CPU load) and memory-protection status, the
+// clock-recovery lines, the debug GPIO pin and the DNN class counts, all moving.
 #include <getopt.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +57,7 @@ public:
         std::snprintf(fbmem, sizeof fbmem, "%x %d %d %d\n", 0x3c000000, o_.width * o_.height,
                       o_.width, o_.height);
         writeFile("/proc/qv/fbdev/fb0/fbmem", fbmem);
+        writeAppStatic();
         for (const char* name : {"stat", "meminfo", "vmstat", "uptime"}) {
             const fs::path link = o_.root + "/proc/" + name;
             std::error_code ec;
@@ -87,17 +93,103 @@ public:
         std::snprintf(gpu, sizeof gpu, "mali0\ngpu util: %d\n",
                       static_cast<int>(35 + 25 * std::sin(t / 2.0)));
         writeFile("/sys/kernel/debug/mali0/gpu_utilization", gpu);
+        updateApps(t);
     }
 
     int periodMs() const { return o_.periodMs; }
 
 private:
-    // Readers never see a half-written file: write beside it, then rename over it.
+    static constexpr const char* kPools[] = {"surface", "video", "audio", "codec", "gfx_cma"};
+    static constexpr const char* kLogModules[] = {"vdec", "adec", "sdec", "de", "gpu", "te"};
+
+    void writeAppStatic() {
+        writeFile("/proc/qv/base/status",
+                  "board memory map\n"
+                  "  region        start       end         size\n"
+                  "  kernel        0x00000000  0x0fffffff  256MB\n"
+                  "  hma           0x10000000  0x2fffffff  512MB\n"
+                  "  gpu           0x30000000  0x37ffffff  128MB\n"
+                  "  fb            0x3c000000  0x3fffffff   64MB\n"
+                  "  te            0x40000000  0x40ffffff   16MB\n");
+        writeFile("/proc/logm/lmsg", "log messages\n");
+        writeFile("/proc/logm/status", "logm ready\n");
+        writeFile("/proc/logm/ldump", "\terror log count=1\n");  // never listed
+        writeFile("/proc/qv/gpio/debugpin", "gpio debug\nDEBUG PIN: 17\n");
+        writeFile("/proc/qv/mpro/status",
+                  "memory protection\nregions: 4\nregion0: kernel ro\nregion1: te secure\n"
+                  "region2: video secure\nregion3: fb rw\nviolations: 0\n");
+    }
+
+    // What the monitor's apps read, moving with the time t (seconds since start).
+    void updateApps(double t) {
+        const int tick = static_cast<int>(t * 10);
+        // Error counts: some modules stay clean, the others grow now and then.
+        for (int i = 0; i < static_cast<int>(std::size(kLogModules)); ++i) {
+            const unsigned count = (i % 3 == 0) ? 0u : static_cast<unsigned>(tick / (20 * i + 7));
+            char text[160];
+            std::snprintf(text, sizeof text, "module %s\n\terror log count=%u\n\twarn log count=%u\n",
+                          kLogModules[i], count, count * 3 + static_cast<unsigned>(i));
+            writeFile(std::string("/proc/logm/") + kLogModules[i], text);
+        }
+        // Memory pools: usage swinging around a base load.
+        for (int i = 0; i < static_cast<int>(std::size(kPools)); ++i) {
+            const unsigned size = (16u << 20) * static_cast<unsigned>(i + 1);
+            const double load = 0.45 + 0.35 * std::sin(t / (4.0 + i) + i);
+            const unsigned used = static_cast<unsigned>(size * load) & ~0xfffu;
+            const unsigned peak = std::max(used, static_cast<unsigned>(size * 0.82) & ~0xfffu);
+            const unsigned objects = 3 + static_cast<unsigned>(load * 10);
+            char debug[512];
+            std::snprintf(debug, sizeof debug,
+                          "name = %s\nsize = 0x%x\nfree_size = 0x%x\npeak_size = 0x%x\n"
+                          "max_available_size = 0x%x\nalloc_count = %u\nalloc_maxtime = %llu\n",
+                          kPools[i], size, size - used, peak, (size - used) / 2, objects,
+                          static_cast<unsigned long long>(1500000 + 900000 * (1 + std::sin(t + i))));
+            writeFile(std::string("/proc/hma/") + kPools[i] + "/debug", debug);
+            std::string status = "obj  addr        size      state\n";
+            for (unsigned k = 0; k < objects + 2; ++k) {
+                char row[96];
+                std::snprintf(row, sizeof row, "%3u  0x%08x  0x%06x  %s\n", k, 0x10000000u + k * 0x100000u,
+                              used / (objects + 1), k < objects ? "used" : "notused");
+                status += row;
+            }
+            writeFile(std::string("/proc/hma/") + kPools[i] + "/status", status);
+        }
+        for (int m = 0; m < 2; ++m) {
+            char mcu[256];
+            std::snprintf(mcu, sizeof mcu,
+                          "mcu%d: running\nfirmware: 2.%d.7\nheartbeat: %d\nload: %d%%\nqueue: %d\n", m, 4 + m,
+                          tick / (m + 1), static_cast<int>(20 + 15 * std::sin(t / (2.0 + m))), (tick / 3 + m) % 5);
+            writeFile("/proc/qv/te/mcu" + std::to_string(m) + "/status", mcu);
+        }
+        // Power manager: temperature between 55 and 85 'C, summed load of four cores.
+        char pm[256];
+        std::snprintf(pm, sizeof pm, "avs: on\nvcore: %d mV\ntemp: %d\nloadsum: %d\nfreq: 1400 MHz\n",
+                      900 + static_cast<int>(25 * std::sin(t / 7.0)), static_cast<int>(70 + 15 * std::sin(t / 9.0)),
+                      static_cast<int>(160 + 120 * std::sin(t / 3.0) + 40 * std::sin(t * 1.7)));
+        writeFile("/proc/qv/pm/status", pm);
+        // Clock recovery: the STC follows the PCR within about a millisecond.
+        const unsigned long long stc = static_cast<unsigned long long>(t * 90000.0) + 0x1f0000000ull;
+        const long long drift = static_cast<long long>(70 * std::sin(t / 2.5) + 20 * std::sin(t * 3.1));
+        char pcr[256];
+        std::snprintf(pcr, sizeof pcr, "PCR\nCH\n 0 1 0 %x %llx %llx %d %x\n 1 0 0 %x %llx %llx %d %x\n", 0x1011,
+                      stc, stc + drift, 27000000, static_cast<unsigned>(t * 1000), 0x1021, stc, stc, 27000000,
+                      static_cast<unsigned>(t * 1000));
+        writeFile("/proc/qv/sdec/pcr_recovery", pcr);
+        writeFile("/proc/qv/gpio/val", (static_cast<int>(t / 0.7) % 2) ? "1\n" : "0\n");
+        char dnn[96];
+        std::snprintf(dnn, sizeof dnn, "%d %d %d %d\n", tick % 4, 5 + tick / 10 % 7, 20 + tick / 5 % 9,
+                      60 + static_cast<int>(20 * std::sin(t / 5.0)));
+        writeFile("/proc/qv/de/dnn_value", dnn);
+    }
+
+    // Readers never see a half-written file: write it aside, then rename it over the real one.
+    // The temporary file lives outside the board's folders so that a reader listing a folder
+    // (the log modules, the memory pools) never meets it.
     void writeFile(const std::string& fixedPath, const std::string& text) {
         const fs::path path = o_.root + fixedPath;
         std::error_code ec;
         fs::create_directories(path.parent_path(), ec);
-        const fs::path temp = path.string() + ".tmp";
+        const fs::path temp = o_.root + "/.veld_board.tmp";
         {
             std::ofstream out(temp, std::ios::trunc);
             out << text;

@@ -100,8 +100,10 @@ TEST_F(Panels, AppTableLookupsAndFailedStarts) {
     int rows = 0;
     for (const SSM_APP_DESC* row = veld::ssm::appTable(); rows < SSM_APP_ROWS; ++row, ++rows)
         EXPECT_EQ(row->state, 0);
-    SSM_APP_Run(513, nullptr);  // an app whose start fails stays stopped and inactive
-    EXPECT_EQ(SSM_APP_GetDesc(513)->state, 0);
+    // An app whose start fails stays stopped and inactive: the DNN app without its CPU/GPU
+    // window on the command line reports -5.
+    SSM_APP_Run(525, nullptr);
+    EXPECT_EQ(SSM_APP_GetDesc(525)->state, 0);
     EXPECT_EQ(SSM_APP_GetActiveAppDesc(), nullptr);
     EXPECT_EQ(g_ssm_palette[128 + 2], XGRP_DimEntry(0xf0ff6410u));
     EXPECT_EQ(g_ssm_palette[13], 0u);
