@@ -156,7 +156,9 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& r : runs) {
-            if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
+            // With --benchmark_repetitions the median stands for the benchmark.
+            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+            if ((r.run_type != Run::RT_Iteration && !median) || r.error_occurred) continue;
             auto it = r.counters.find("items_per_second");
             const std::string name = r.benchmark_name();
             if (it != r.counters.end()) opsPerSecond[name.substr(0, name.find('/'))] = it->second.value;
