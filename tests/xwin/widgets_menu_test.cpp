@@ -674,7 +674,7 @@ TEST_F(MenuList, DestroyReleasesEverything) {
         }
         // 300 pools of 512 items would be several megabytes.
         if (round == 1) {
-            EXPECT_LT(heapInUse(), before + 64 * 1024);
+            EXPECT_LT(heapInUse(), before + 256 * 1024);
         }
     }
 }
