@@ -136,6 +136,25 @@ TEST_F(BigInt, ModPowerMatchesOpenSsl) {
     BN_CTX_free(ctx);
 }
 
+TEST_F(BigInt, ModPowerEdgeRows) {
+    const struct {
+        uint32_t modulus, base, exponent, expected;
+    } rows[] = {
+        {101, 0, 0, 1}, {101, 5, 0, 1}, {101, 0, 7, 0}, {101, 101, 3, 0}, {101, 202 + 3, 1, 3},
+        {101, 100, 2, 1}, {3, 2, 5, 2}, {0xFFFFFFFB, 0xFFFFFFFA, 0xFFFFFFFF, 0xFFFFFFFA},
+    };
+    for (const auto& row : rows) {
+        ASSERT_EQ(SE_BI_SetMod(0, SE_BI_IntToBI(row.modulus)), 0);
+        ASSERT_EQ(SE_BI_SetModOffset(0), 0);
+        SE_BigInt* r = SE_BI_ModPower(SE_BI_IntToBI(row.base), SE_BI_IntToBI(row.exponent));
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(SE_BI_Compare(r, SE_BI_IntToBI(row.expected)), 0)
+            << row.base << "^" << row.exponent << " mod " << row.modulus;
+        SE_BI_Terminate();
+        ASSERT_EQ(SE_BI_Initialize(), 0);
+    }
+}
+
 TEST_F(BigInt, CrtMatchesOpenSsl) {
     BN_CTX* ctx = BN_CTX_new();
     for (int bits : {256, 512}) {
