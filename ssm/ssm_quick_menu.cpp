@@ -98,7 +98,8 @@ constexpr uint32_t kMenuOptions = 0x800100;
 constexpr XPosInfo kMenuPlace{20, 20, 180, 320};
 constexpr uint8_t kText = 3, kFill = 1, kCursorText = 4, kCursorFill = 2, kTitleFill = 5;
 
-uint32_t categoryOf(const MenuNode* node) { return (node->entry->code >> 16) & 0xFF; }
+uint32_t categoryOf(const MenuEntry& entry) { return (entry.code >> 16) & 0xFF; }
+uint32_t categoryOf(const MenuNode* node) { return categoryOf(*node->entry); }
 
 bool sameCategory(const MenuNode* a, const MenuNode* b) {
     return a != nullptr && b != nullptr && categoryOf(a) == categoryOf(b);
@@ -117,11 +118,10 @@ MenuState* stateOf(XWindow* form) { return static_cast<MenuState*>(formData(form
 
 MenuNode* firstNode(MenuState& m) { return static_cast<MenuNode*>(m.nodes.head); }
 
-// Lists a node for every row with `flags` in `category` (any category when it is 0); a row
-// whose node can't be had is left out.
-void insertRows(MenuState& m, uint32_t flags, uint32_t category) {
+// Lists a node for every row that `wanted` picks; a row whose node can't be had is left out.
+void insertRows(MenuState& m, auto wanted) {
     for (const MenuEntry& e : kEntries) {
-        if (e.flags != flags || (category != 0 && ((e.code >> 16) & 0xFF) != category)) continue;
+        if (!wanted(e)) continue;
         auto* node = static_cast<MenuNode*>(XMEM_Alloc(sizeof(MenuNode)));
         if (node == nullptr) {
             VELDD_LOG(kError, "[xErr] alloc error\n");
@@ -171,7 +171,7 @@ void setShown(XWindow* form, bool shown) {
     }
 }
 
-bool shown(const XWindow* form) { return (form->flags & veld::xwin::kFlagVisible) != 0; }
+bool isShown(const XWindow* form) { return (form->flags & veld::xwin::kFlagVisible) != 0; }
 
 void moveUp(MenuState& m) {
     if (m.cursor != m.top) {
@@ -208,7 +208,8 @@ void selectHeader(XWindow* form, MenuState& m) {
     if (sameCategory(header, header->next)) {
         while (sameCategory(header, header->next)) removeNode(m, header->next);
     } else {
-        insertRows(m, kItem, categoryOf(header));
+        const uint32_t category = categoryOf(header);
+        insertRows(m, [category](const MenuEntry& e) { return e.flags == kItem && categoryOf(e) == category; });
     }
     fixWindow(form, m);
 }
@@ -240,7 +241,7 @@ int32_t menuKey(XWindow* form, XKeyData* key, uint32_t /*arg*/) {
         setShown(form, false);
         return 0;
     case SSM_KEY_CLOSE:
-        setShown(form, !shown(form));
+        setShown(form, !isShown(form));
         return 0;
     case XMSG_DESTROY:  // only when the whole window system goes: release the list
         freeState(form);
@@ -342,7 +343,7 @@ int32_t SSM_APP_QuickMenu(uint32_t mode, const void* /*argument*/) {
     XSLIST_InitSystem(&m->nodes, 1, compareNodes, nullptr);
     XSLIST_InitIterator(&m->iter, &m->nodes);
     setFormData(form, m);
-    insertRows(*m, kHeader, 0);
+    insertRows(*m, [](const MenuEntry& e) { return e.flags == kHeader; });
     fixWindow(form, *m);
     XWIN_Run(form);
     return 0;
