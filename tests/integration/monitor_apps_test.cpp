@@ -43,6 +43,34 @@ protected:
     Frame frame_;
 };
 
+TEST_F(MonitorApps, LogErrorCountsFromTheQuickMenuAndBackWithKey109) {
+    sendKeys({kSelect});  // unfold "SYSTEM/Info": seven items below it
+    ASSERT_TRUE(waitFrame(frame_, frame_.info.frame, [](const Frame& f) {
+        return cursorOn(f, 0) && lineHasText(f, 7) && lineHasText(f, 11);
+    })) << veldd_.log();
+
+    // "LOGM Info": one line per module with errors, in the app window that takes the menu's
+    // place; a module without errors is left out.
+    root_.writeFile("/proc/logm/vdec", "module vdec\n\terror log count=5\n");
+    root_.writeFile("/proc/logm/adec", "module adec\n\terror log count=0\n");
+    root_.writeFile("/proc/logm/gpu", "module gpu\n\terror log count=12\n");
+    sendKeys({kDown, kDown, kSelect});
+    const auto viewerShown = [](const Frame& f) {
+        return f.at(kMenuX + 250, kMenuY + 5) == 1 && f.at(kMenuX + 170, kMenuY + 2) != 5 &&
+               f.count(kMenuX + 10, kMenuY + 10, 200, 30, 3) > 0;
+    };
+    ASSERT_TRUE(waitFrame(frame_, frame_.info.frame, viewerShown)) << veldd_.log();
+    // Text lines 15 pixels apart from y 30 of the screen: two modules, nothing after them.
+    EXPECT_GT(frame_.count(30, 30, 300, 15, 3), 0);
+    EXPECT_GT(frame_.count(30, 45, 300, 15, 3), 0);
+    EXPECT_EQ(frame_.count(30, 60, 300, 60, 3), 0) << "a module without errors is not listed";
+
+    sendKeys({kClose});
+    ASSERT_TRUE(waitFrame(frame_, frame_.info.frame, [](const Frame& f) {
+        return titleShown(f) && cursorOn(f, 2) && f.at(kMenuX + 250, kMenuY + 5) == 0;
+    })) << veldd_.log();
+}
+
 TEST_F(MonitorApps, SettingsFromTheQuickMenuAndBackWithKey109) {
     sendKeys({kDown, kDown, kDown, kDown, kDown, kSelect});  // unfold "TV CTRL"
     ASSERT_TRUE(waitFrame(frame_, frame_.info.frame, [](const Frame& f) {
