@@ -154,6 +154,33 @@ protected:
     // Bytes the allocator has handed out and not got back.
     static size_t heapInUse() { return mallinfo2().uordblks; }
 
+    // A form of its own (100 x 100, one child slot) beside the fixture's.
+    static void createForm(XWindow& form) {
+        const XPosInfo whole{0, 0, 100, 100};
+        ASSERT_EQ(XWIN_Create(&form, 0, nullptr, 1, 0, 0, nullptr, nullptr, &whole), 0);
+    }
+
+    // Builds widgets on a form of their own with `build(form)` and destroys the form, `cycles`
+    // times and then once more as many: over the second round the memory in use must not
+    // grow by more than a little allocator slack (the first round lets the allocator settle).
+    template <typename Build>
+    static void expectNoGrowthOverFormCycles(int cycles, const Build& build) {
+        quietLog();
+        constexpr size_t kSlack = 256 * 1024;
+        for (int round = 0; round < 2; ++round) {
+            const size_t before = heapInUse();
+            for (int i = 0; i < cycles; ++i) {
+                XWindow form{};
+                createForm(form);
+                build(form);
+                ASSERT_EQ(XWIN_Destroy(&form, 0), 0);
+            }
+            if (round == 1) {
+                EXPECT_LT(heapInUse(), before + kSlack);
+            }
+        }
+    }
+
     static int32_t sendKey(XWindow* window, uint16_t code, uint32_t arg = 0) {
         return XWIN_ExecSimpleKeyFn(window, code, arg);
     }

@@ -92,6 +92,13 @@ void copyLabel(char* to, const char* from) {
         to[i] = from[i];
 }
 
+void setAxis(int32_t& min, int32_t& max, int32_t& step, int32_t minimum, int32_t maximum,
+             int32_t spacing) {
+    min = minimum;
+    max = maximum;
+    step = spacing;
+}
+
 // Whether the ring indices describe a usable ring (a caller could have written the record).
 bool ringHolds(const XGraphWgt& widget) {
     const int32_t cap = widget.capacity;
@@ -227,17 +234,13 @@ XGraphWgt* XGraphWgt_CreateWgt(XWindow* parent, uint16_t id, uint32_t options, i
 
 int32_t XGraphWgt_SetXRange(XGraphWgt* widget, int32_t minimum, int32_t maximum, int32_t step) {
     if (widget == nullptr) return -5;
-    widget->xMin = minimum;
-    widget->xMax = maximum;
-    widget->xStep = step;
+    setAxis(widget->xMin, widget->xMax, widget->xStep, minimum, maximum, step);
     return 0;
 }
 
 int32_t XGraphWgt_SetYRange(XGraphWgt* widget, int32_t minimum, int32_t maximum, int32_t step) {
     if (widget == nullptr) return -5;
-    widget->yMin = minimum;
-    widget->yMax = maximum;
-    widget->yStep = step;
+    setAxis(widget->yMin, widget->yMax, widget->yStep, minimum, maximum, step);
     return 0;
 }
 
