@@ -134,7 +134,12 @@ bool isValue(const SE_BigInt* v) {
     if (p < gLayer.start || p + sizeof(SE_BigInt) > gLayer.top) return false;
     if ((reinterpret_cast<uintptr_t>(p) & 7) != 0) return false;
     if (!v->inUse || v->length < 1 || v->length > v->capacity) return false;
-    return p + blockBytes(v) <= gLayer.top;
+    // Only a block boundary is a value: walk the blocks (there are a few dozen at most).
+    for (uint8_t* b = gLayer.start; b < gLayer.top; b += blockBytes(blockAt(b))) {
+        if (b == p) return true;
+        if (b > p) return false;
+    }
+    return false;
 }
 
 void freeValue(SE_BigInt* v, bool force) {

@@ -276,6 +276,12 @@ TEST_F(BigInt, HostileArgumentsAreRefused) {
     EXPECT_EQ(SE_BI_Compare(stray, zero), -2);
     EXPECT_EQ(SE_BI_Add(stray, zero), nullptr);
     EXPECT_EQ(SE_BI_Export(stray, nullptr, 0), -1);
+    // Nor is a pointer into the digits of a value, even one that looks like a header.
+    const uint8_t fake[16] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 2, 0, 1};
+    SE_BigInt* holder = SE_BI_Import(fake, sizeof fake);
+    ASSERT_NE(holder, nullptr);
+    SE_BigInt* inside = reinterpret_cast<SE_BigInt*>(reinterpret_cast<uint8_t*>(holder) + 8);
+    EXPECT_EQ(SE_BI_Compare(inside, holder), -2);
 }
 
 TEST(BigIntNoPool, EverythingFailsWithoutAPool) {
