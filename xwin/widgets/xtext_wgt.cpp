@@ -41,11 +41,13 @@ int32_t wrapWidth(const XTextWgt& widget) {
 const std::array<int32_t, 256>& byteWidths() {
     static const std::array<int32_t, 256> widths = [] {
         std::array<int32_t, 256> table{};
+        XGC gc{};
+        XGRP_InitGC(&gc);
         for (size_t b = 0; b < table.size(); ++b) {
             const char byte = static_cast<char>(b);
             const XString one = XUTIL_MakeString(&byte, 1);
             XSizeInfo size{};
-            XGRP_GetTextInfo(nullptr, &one, &size);
+            XGRP_GetTextInfo(&gc, &one, &size);
             table[b] = size.width;
         }
         return table;
