@@ -11,6 +11,7 @@
 #include "ssm_app.h"
 #include "ssm_quick_menu.h"
 #include "ssm_sys.h"
+#include "ssm_viewers.h"
 #include "test_root.h"
 #include "veld_framebuffer.h"
 #include "veldcore_host.h"
@@ -188,6 +189,20 @@ TEST_F(QuickMenu, FoldingWhileScrolledKeepsTheWindowOnListedEntries) {
     EXPECT_EQ(quickMenuView().lines, rest);
     press(XKEY_DOWN, 5);
     EXPECT_EQ(quickMenuView().cursor, 3);
+}
+
+TEST_F(QuickMenu, AnItemStartsItsAppWithTheEntrysLabel) {
+    open("SYSTEM/HMA");
+    open("hma/vdec");
+    XWindow* app = XDB_GetForm(SSM_FORM_APP);
+    EXPECT_EQ(SSM_APP_GetActiveAppDesc(), SSM_APP_GetDesc(519));
+    EXPECT_STREQ(veld::ssm::textAppLabel(app), "hma/vdec");
+    EXPECT_EQ(XWM_GetFocus(), app);
+    EXPECT_FALSE(menuShown()) << "the menu steps aside while the app has the focus";
+    press(SSM_KEY_CLOSE);
+    EXPECT_EQ(SSM_APP_GetDesc(519)->state, 0);
+    EXPECT_TRUE(menuShown());
+    EXPECT_EQ(quickMenuView().lines[quickMenuView().cursor], "  hma/vdec");
 }
 
 TEST_F(QuickMenu, TestEntriesAreListedAndSelectingOneDoesNothing) {
