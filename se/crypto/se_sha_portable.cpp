@@ -170,6 +170,30 @@ inline uint64_t bigSigma1(uint64_t x) { return std::rotr(x, 14) ^ std::rotr(x, 1
 inline uint64_t smallSigma0(uint64_t x) { return std::rotr(x, 1) ^ std::rotr(x, 8) ^ (x >> 7); }
 inline uint64_t smallSigma1(uint64_t x) { return std::rotr(x, 19) ^ std::rotr(x, 61) ^ (x >> 6); }
 
+// Adds the block's result into the chaining value and carries it on in the working variables.
+template <class W>
+inline void feedForward(W* state, W& a, W& b, W& c, W& d, W& e, W& f, W& g, W& h) {
+    a = state[0] += a;
+    b = state[1] += b;
+    c = state[2] += c;
+    d = state[3] += d;
+    e = state[4] += e;
+    f = state[5] += f;
+    g = state[6] += g;
+    h = state[7] += h;
+}
+
+// Sixteen big-endian words of the block at `data` into x0..x15.
+#define SHA2_LOAD_WINDOW(W, load)                                                              \
+    W x0 = load(data), x1 = load(data + 1 * sizeof(W)), x2 = load(data + 2 * sizeof(W));       \
+    W x3 = load(data + 3 * sizeof(W)), x4 = load(data + 4 * sizeof(W));                        \
+    W x5 = load(data + 5 * sizeof(W)), x6 = load(data + 6 * sizeof(W));                        \
+    W x7 = load(data + 7 * sizeof(W)), x8 = load(data + 8 * sizeof(W));                        \
+    W x9 = load(data + 9 * sizeof(W)), x10 = load(data + 10 * sizeof(W));                      \
+    W x11 = load(data + 11 * sizeof(W)), x12 = load(data + 12 * sizeof(W));                    \
+    W x13 = load(data + 13 * sizeof(W)), x14 = load(data + 14 * sizeof(W));                    \
+    W x15 = load(data + 15 * sizeof(W))
+
 // One SHA-2 round; h becomes the new a and d the new e, the caller renames the variables.
 // The additions are ordered so that the terms depending on e (and then a) come last, which
 // keeps the chain from one round's e to the next short. Majority is ((a ^ b) & (b ^ c)) ^ b, and this round's a ^ b is the next round's b ^ c, so
@@ -216,10 +240,7 @@ void sha256BlocksScalar(uint32_t state[8], const uint8_t* data, size_t blocks) {
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
     for (; blocks != 0; --blocks, data += 64) {
-        uint32_t x0 = load32(data), x1 = load32(data + 4), x2 = load32(data + 8), x3 = load32(data + 12);
-        uint32_t x4 = load32(data + 16), x5 = load32(data + 20), x6 = load32(data + 24), x7 = load32(data + 28);
-        uint32_t x8 = load32(data + 32), x9 = load32(data + 36), x10 = load32(data + 40), x11 = load32(data + 44);
-        uint32_t x12 = load32(data + 48), x13 = load32(data + 52), x14 = load32(data + 56), x15 = load32(data + 60);
+        SHA2_LOAD_WINDOW(uint32_t, load32);
         uint32_t bc = b ^ c;
 
         SHA2_EIGHT(kK256, 0, x0, x1, x2, x3, x4, x5, x6, x7);
@@ -228,14 +249,7 @@ void sha256BlocksScalar(uint32_t state[8], const uint8_t* data, size_t blocks) {
         SHA2_SIXTEEN_EXPANDED(kK256, 32);
         SHA2_SIXTEEN_EXPANDED(kK256, 48);
 
-        a = state[0] += a;
-        b = state[1] += b;
-        c = state[2] += c;
-        d = state[3] += d;
-        e = state[4] += e;
-        f = state[5] += f;
-        g = state[6] += g;
-        h = state[7] += h;
+        feedForward(state, a, b, c, d, e, f, g, h);
     }
 }
 
@@ -243,11 +257,7 @@ void sha512BlocksScalar(uint64_t state[8], const uint8_t* data, size_t blocks) {
     uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
     for (; blocks != 0; --blocks, data += 128) {
-        uint64_t x0 = load64(data), x1 = load64(data + 8), x2 = load64(data + 16), x3 = load64(data + 24);
-        uint64_t x4 = load64(data + 32), x5 = load64(data + 40), x6 = load64(data + 48), x7 = load64(data + 56);
-        uint64_t x8 = load64(data + 64), x9 = load64(data + 72), x10 = load64(data + 80), x11 = load64(data + 88);
-        uint64_t x12 = load64(data + 96), x13 = load64(data + 104), x14 = load64(data + 112);
-        uint64_t x15 = load64(data + 120);
+        SHA2_LOAD_WINDOW(uint64_t, load64);
         uint64_t bc = b ^ c;
 
         SHA2_EIGHT(kK512, 0, x0, x1, x2, x3, x4, x5, x6, x7);
@@ -257,14 +267,7 @@ void sha512BlocksScalar(uint64_t state[8], const uint8_t* data, size_t blocks) {
         SHA2_SIXTEEN_EXPANDED(kK512, 48);
         SHA2_SIXTEEN_EXPANDED(kK512, 64);
 
-        a = state[0] += a;
-        b = state[1] += b;
-        c = state[2] += c;
-        d = state[3] += d;
-        e = state[4] += e;
-        f = state[5] += f;
-        g = state[6] += g;
-        h = state[7] += h;
+        feedForward(state, a, b, c, d, e, f, g, h);
     }
 }
 
@@ -404,14 +407,7 @@ void sha256BlocksPortable(uint32_t state[8], const uint8_t* data, size_t blocks)
         SHA256_FOUR_A(56);
         SHA256_FOUR_B(60);
 
-        a = state[0] += a;
-        b = state[1] += b;
-        c = state[2] += c;
-        d = state[3] += d;
-        e = state[4] += e;
-        f = state[5] += f;
-        g = state[6] += g;
-        h = state[7] += h;
+        feedForward(state, a, b, c, d, e, f, g, h);
     }
 }
 
@@ -441,14 +437,7 @@ void sha512BlocksPortable(uint64_t state[8], const uint8_t* data, size_t blocks)
         SHA512_TWO_2(76);
         SHA512_TWO_3(78);
 
-        a = state[0] += a;
-        b = state[1] += b;
-        c = state[2] += c;
-        d = state[3] += d;
-        e = state[4] += e;
-        f = state[5] += f;
-        g = state[6] += g;
-        h = state[7] += h;
+        feedForward(state, a, b, c, d, e, f, g, h);
     }
 }
 
@@ -482,6 +471,7 @@ void sha512BlocksPortable(uint64_t state[8], const uint8_t* data, size_t blocks)
 #undef SHA2_EIGHT
 #undef SHA2_W
 #undef SHA2_SIXTEEN_EXPANDED
+#undef SHA2_LOAD_WINDOW
 #undef X
 
 }  // namespace veld::se::sha

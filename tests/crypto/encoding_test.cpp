@@ -11,12 +11,10 @@
 #include <vector>
 
 #include "se_base64.h"
+#include "hash_test_util.h"
 #include "se_crypto_hash.h"
 
 namespace {
-
-const uint8_t* bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
-int32_t len(const std::string& s) { return static_cast<int32_t>(s.size()); }
 
 // ----------------------------------------------------------------------------------- CRC
 
@@ -32,9 +30,9 @@ uint32_t referenceCrc(const std::vector<uint8_t>& data) {
 }
 
 TEST(Crc, KnownValuesAndDegenerateLengths) {
-    EXPECT_EQ(SE_CalcDataCRC32(bytes("abc"), 3), 0x6473448Cu);
-    EXPECT_EQ(SE_CalcDataCRC32(bytes("abc"), 0), 0u);
-    EXPECT_EQ(SE_CalcDataCRC32(bytes("abc"), -1), 0u);
+    EXPECT_EQ(SE_CalcDataCRC32(bytesOf("abc"), 3), 0x6473448Cu);
+    EXPECT_EQ(SE_CalcDataCRC32(bytesOf("abc"), 0), 0u);
+    EXPECT_EQ(SE_CalcDataCRC32(bytesOf("abc"), -1), 0u);
     EXPECT_EQ(SE_CalcDataCRC32(nullptr, 3), 0u);
 }
 
@@ -72,7 +70,7 @@ const Codec kBase64Alias{"Base64 (numbered)", VELD_SE_OTH003, VELD_SE_OTH004, 4,
 
 std::string encode(const Codec& c, const std::string& in) {
     std::string out((in.size() + c.bytesPerQuantum - 1) / c.bytesPerQuantum * c.charsPerQuantum + 1, '#');
-    const int32_t n = c.encode(out.data(), bytes(in), len(in));
+    const int32_t n = c.encode(out.data(), bytesOf(in), lengthOf(in));
     EXPECT_GE(n, 0);
     EXPECT_EQ(out.back(), '#') << "wrote past the encoded length";
     return out.substr(0, static_cast<size_t>(std::max(n, 0)));
@@ -81,7 +79,7 @@ std::string encode(const Codec& c, const std::string& in) {
 // Decodes into a buffer of exactly the documented bound; -1 or the decoded text.
 std::pair<int32_t, std::string> decode(const Codec& c, const std::string& in) {
     std::vector<uint8_t> out(in.size() / c.charsPerQuantum * c.bytesPerQuantum + 1, 0xA5);
-    const int32_t n = c.decode(out.data(), in.data(), len(in));
+    const int32_t n = c.decode(out.data(), in.data(), lengthOf(in));
     EXPECT_EQ(out.back(), 0xA5) << "wrote past the bound";
     if (n < 0) return {n, ""};
     return {n, std::string(out.begin(), out.begin() + n)};
@@ -109,7 +107,7 @@ TEST(Encoding, PublishedVectorsBothWays) {
         SCOPED_TRACE(std::string(r.codec->name) + " \"" + r.plain + "\"");
         EXPECT_EQ(encode(*r.codec, r.plain), r.text);
         const auto [n, plain] = decode(*r.codec, r.text);
-        EXPECT_EQ(n, len(r.plain));
+        EXPECT_EQ(n, lengthOf(r.plain));
         EXPECT_EQ(plain, r.plain);
     }
 }
@@ -143,8 +141,8 @@ TEST(Encoding, BadArgumentsFail) {
         SCOPED_TRACE(c->name);
         char text[16];
         uint8_t raw[16];
-        EXPECT_EQ(c->encode(text, bytes("abc"), -1), -1);
-        EXPECT_EQ(c->encode(nullptr, bytes("abc"), 3), -1);
+        EXPECT_EQ(c->encode(text, bytesOf("abc"), -1), -1);
+        EXPECT_EQ(c->encode(nullptr, bytesOf("abc"), 3), -1);
         EXPECT_EQ(c->encode(text, nullptr, 3), -1);
         EXPECT_EQ(c->encode(nullptr, nullptr, 0), 0);
         EXPECT_EQ(c->decode(raw, "AAAAAAAA", -8), -1);
@@ -181,7 +179,7 @@ TEST(Encoding, Base64MatchesOpenSslAndRandomBytesRoundTrip) {
         std::string plain(static_cast<size_t>(n), '\0');
         for (auto& ch : plain) ch = static_cast<char>(rng());
         std::string peer(4 * ((plain.size() + 2) / 3) + 1, '\0');
-        const int m = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(peer.data()), bytes(plain), n);
+        const int m = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(peer.data()), bytesOf(plain), n);
         peer.resize(static_cast<size_t>(m));
         EXPECT_EQ(encode(kBase64, plain), peer) << n;
         for (const Codec* c : {&kBase64, &kBase32}) {

@@ -9,20 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "hash_test_util.h"
 #include "se_crypto_hash.h"
 #include "se_hmac.h"
 
 namespace {
-
-std::string hex(const uint8_t* p, size_t n) {
-    static const char* digits = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
-    return s;
-}
 
 std::string range(int first, int last) {
     std::string s;
@@ -30,8 +21,6 @@ std::string range(int first, int last) {
     return s;
 }
 
-const uint8_t* u8(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
-int32_t len(const std::string& s) { return static_cast<int32_t>(s.size()); }
 
 struct Selector {
     int32_t value;
@@ -48,16 +37,16 @@ const Selector kSha512{SE_HMAC_SHA512, 64, EVP_sha512};
 std::string mac(const Selector& s, const std::string& data, size_t truncate = 0) {
     uint8_t out[65];
     out[s.size] = 0xEE;
-    EXPECT_EQ(SE_HMAC_GetValue(out, u8(data), len(data), s.value), 0);
+    EXPECT_EQ(SE_HMAC_GetValue(out, bytesOf(data), lengthOf(data), s.value), 0);
     EXPECT_EQ(out[s.size], 0xEE) << "wrote past the code";
-    return hex(out, truncate ? truncate : s.size);
+    return toHex(out, truncate ? truncate : s.size);
 }
 
 std::string peer(const Selector& s, const std::string& key, const std::string& data) {
     uint8_t out[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
-    EXPECT_NE(HMAC(s.peer(), key.data(), static_cast<int>(key.size()), u8(data), data.size(), out, &n), nullptr);
-    return hex(out, n);
+    EXPECT_NE(HMAC(s.peer(), key.data(), static_cast<int>(key.size()), bytesOf(data), data.size(), out, &n), nullptr);
+    return toHex(out, n);
 }
 
 struct Vector {
@@ -130,7 +119,7 @@ const Vector kVectors[] = {
 TEST(Hmac, PublishedVectors) {
     for (const Vector& v : kVectors) {
         SCOPED_TRACE("selector " + std::to_string(v.selector->value) + ", key of " + std::to_string(v.key.size()));
-        ASSERT_EQ(SE_HMAC_SetKey(u8(v.key), len(v.key)), 0);
+        ASSERT_EQ(SE_HMAC_SetKey(bytesOf(v.key), lengthOf(v.key)), 0);
         EXPECT_EQ(mac(*v.selector, v.data, v.truncate), v.code);
     }
 }
@@ -139,8 +128,8 @@ TEST(Hmac, PublishedVectors) {
 // call refuses it and the library's own routine (no key limit) is checked instead.
 TEST(Hmac, KeysLongerThanTheModuleLimit) {
     const std::string key(131, '\xaa');
-    EXPECT_EQ(SE_HMAC_SetKey(u8(key), len(key)), -1);
-    EXPECT_EQ(SE_HMAC_SetKey(u8(key), 129), -1);
+    EXPECT_EQ(SE_HMAC_SetKey(bytesOf(key), lengthOf(key)), -1);
+    EXPECT_EQ(SE_HMAC_SetKey(bytesOf(key), 129), -1);
 
     const std::string data7 =
         "This is a test using a larger than block-size key and a larger than block-size data. The key needs to "
@@ -169,26 +158,26 @@ TEST(Hmac, KeysLongerThanTheModuleLimit) {
     };
     for (const Case& c : cases) {
         uint8_t out[64];
-        veld::se::hmac::compute(c.algorithm, std::span(u8(key), key.size()), std::span(u8(c.data), c.data.size()), out);
-        EXPECT_EQ(hex(out, veld::se::sha::digestSize(c.algorithm)), c.code);
+        veld::se::hmac::compute(c.algorithm, std::span(bytesOf(key), key.size()), std::span(bytesOf(c.data), c.data.size()), out);
+        EXPECT_EQ(toHex(out, veld::se::sha::digestSize(c.algorithm)), c.code);
     }
 }
 
 TEST(Hmac, RefusedKeyKeepsThePreviousOne) {
-    ASSERT_EQ(SE_HMAC_SetKey(u8(kJefe), len(kJefe)), 0);
+    ASSERT_EQ(SE_HMAC_SetKey(bytesOf(kJefe), lengthOf(kJefe)), 0);
     const std::string tooLong(129, 'k');
-    EXPECT_EQ(SE_HMAC_SetKey(u8(tooLong), len(tooLong)), -1);
-    EXPECT_EQ(SE_HMAC_SetKey(u8(kJefe), -1), -1);
+    EXPECT_EQ(SE_HMAC_SetKey(bytesOf(tooLong), lengthOf(tooLong)), -1);
+    EXPECT_EQ(SE_HMAC_SetKey(bytesOf(kJefe), -1), -1);
     EXPECT_EQ(SE_HMAC_SetKey(nullptr, 4), -1);
     EXPECT_EQ(mac(kSha256, kWhat), "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
 }
 
 TEST(Hmac, UnknownSelectorsMeanSha1) {
-    ASSERT_EQ(SE_HMAC_SetKey(u8(kJefe), len(kJefe)), 0);
+    ASSERT_EQ(SE_HMAC_SetKey(bytesOf(kJefe), lengthOf(kJefe)), 0);
     for (int32_t selector : {0, 5, 6, -1, 1000, INT32_MIN}) {
         uint8_t out[64];
-        ASSERT_EQ(SE_HMAC_GetValue(out, u8(kWhat), len(kWhat), selector), 0);
-        EXPECT_EQ(hex(out, 20), "effcdf6ae5eb2fa2d27416d5f184df9c259a7c79") << selector;
+        ASSERT_EQ(SE_HMAC_GetValue(out, bytesOf(kWhat), lengthOf(kWhat), selector), 0);
+        EXPECT_EQ(toHex(out, 20), "effcdf6ae5eb2fa2d27416d5f184df9c259a7c79") << selector;
     }
 }
 
@@ -199,7 +188,7 @@ TEST(Hmac, MatchesOpenSslForRandomKeysAndMessages) {
     for (size_t k : keyLengths) {
         std::string key(k, '\0');
         for (auto& c : key) c = static_cast<char>(rng());
-        ASSERT_EQ(SE_HMAC_SetKey(k ? u8(key) : nullptr, static_cast<int32_t>(k)), 0);
+        ASSERT_EQ(SE_HMAC_SetKey(k ? bytesOf(key) : nullptr, static_cast<int32_t>(k)), 0);
         for (const Selector* s : {&kSha1, &kSha224, &kSha256, &kSha384, &kSha512}) {
             std::string data(rng() % 700, '\0');
             for (auto& c : data) c = static_cast<char>(rng());
@@ -210,23 +199,23 @@ TEST(Hmac, MatchesOpenSslForRandomKeysAndMessages) {
 
 TEST(Hmac, LeavesStreamingHashesAlone) {
     ASSERT_EQ(SE_SHA256_Init(), 0);
-    ASSERT_EQ(SE_SHA256_Update(u8(std::string("ab")), 2), 0);
-    ASSERT_EQ(SE_HMAC_SetKey(u8(kJefe), len(kJefe)), 0);
+    ASSERT_EQ(SE_SHA256_Update(bytesOf(std::string("ab")), 2), 0);
+    ASSERT_EQ(SE_HMAC_SetKey(bytesOf(kJefe), lengthOf(kJefe)), 0);
     uint8_t out[64];
-    ASSERT_EQ(SE_HMAC_GetValue(out, u8(kWhat), len(kWhat), SE_HMAC_SHA256), 0);
-    ASSERT_EQ(SE_SHA256_Update(u8(std::string("c")), 1), 0);
+    ASSERT_EQ(SE_HMAC_GetValue(out, bytesOf(kWhat), lengthOf(kWhat), SE_HMAC_SHA256), 0);
+    ASSERT_EQ(SE_SHA256_Update(bytesOf(std::string("c")), 1), 0);
     ASSERT_EQ(SE_SHA256_Done(out), 0);
-    EXPECT_EQ(hex(out, 32), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(toHex(out, 32), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 TEST(Hmac, BadArgumentsFail) {
-    ASSERT_EQ(SE_HMAC_SetKey(u8(kJefe), len(kJefe)), 0);
+    ASSERT_EQ(SE_HMAC_SetKey(bytesOf(kJefe), lengthOf(kJefe)), 0);
     uint8_t out[64];
-    EXPECT_EQ(SE_HMAC_GetValue(nullptr, u8(kWhat), len(kWhat), SE_HMAC_SHA256), -1);
+    EXPECT_EQ(SE_HMAC_GetValue(nullptr, bytesOf(kWhat), lengthOf(kWhat), SE_HMAC_SHA256), -1);
     EXPECT_EQ(SE_HMAC_GetValue(out, nullptr, 5, SE_HMAC_SHA256), -1);
-    EXPECT_EQ(SE_HMAC_GetValue(out, u8(kWhat), -1, SE_HMAC_SHA256), -1);
+    EXPECT_EQ(SE_HMAC_GetValue(out, bytesOf(kWhat), -1, SE_HMAC_SHA256), -1);
     EXPECT_EQ(SE_HMAC_GetValue(out, nullptr, 0, SE_HMAC_SHA256), 0);
-    EXPECT_EQ(hex(out, 32), peer(kSha256, kJefe, ""));
+    EXPECT_EQ(toHex(out, 32), peer(kSha256, kJefe, ""));
 }
 
 }  // namespace

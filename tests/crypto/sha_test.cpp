@@ -9,22 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "hash_test_util.h"
 #include "se_crypto_hash.h"
 #include "se_sha.h"
 
 namespace {
-
-std::string hex(const uint8_t* p, size_t n) {
-    static const char* digits = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
-    return s;
-}
-
-const uint8_t* bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
 struct HashApi {
     const char* name;
@@ -46,15 +35,15 @@ const HashApi* const kAll[] = {&kSha1, &kSha224, &kSha256, &kSha384, &kSha512};
 std::string streamed(const HashApi& api, const std::string& message, size_t repeat = 1) {
     uint8_t out[64] = {};
     EXPECT_EQ(api.init(), 0);
-    for (size_t i = 0; i < repeat; ++i) EXPECT_EQ(api.update(bytes(message), static_cast<int32_t>(message.size())), 0);
+    for (size_t i = 0; i < repeat; ++i) EXPECT_EQ(api.update(bytesOf(message), static_cast<int32_t>(message.size())), 0);
     EXPECT_EQ(api.done(out), 0);
-    return hex(out, api.size);
+    return toHex(out, api.size);
 }
 
 std::string oneShot(const HashApi& api, const std::string& message) {
     uint8_t out[64] = {};
-    EXPECT_EQ(api.digest(out, bytes(message), static_cast<int32_t>(message.size())), 0);
-    return hex(out, api.size);
+    EXPECT_EQ(api.digest(out, bytesOf(message), static_cast<int32_t>(message.size())), 0);
+    return toHex(out, api.size);
 }
 
 std::string peer(const HashApi& api, const uint8_t* data, size_t n) {
@@ -62,7 +51,7 @@ std::string peer(const HashApi& api, const uint8_t* data, size_t n) {
     unsigned int len = 0;
     EXPECT_EQ(EVP_Digest(data, n, out, &len, api.peer(), nullptr), 1);
     EXPECT_EQ(len, api.size);
-    return hex(out, len);
+    return toHex(out, len);
 }
 
 const std::string kTwoBlock = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
@@ -138,7 +127,7 @@ TEST(Sha, MatchesOpenSslForRandomMessagesAndUpdateSplits) {
 
             uint8_t out[64];
             ASSERT_EQ(api->digest(out, data.data(), static_cast<int32_t>(n)), 0);
-            ASSERT_EQ(hex(out, api->size), expected) << "one-shot, length " << n;
+            ASSERT_EQ(toHex(out, api->size), expected) << "one-shot, length " << n;
 
             ASSERT_EQ(api->init(), 0);
             size_t at = 0;
@@ -149,7 +138,7 @@ TEST(Sha, MatchesOpenSslForRandomMessagesAndUpdateSplits) {
                 at += piece;
             }
             ASSERT_EQ(api->done(out), 0);
-            ASSERT_EQ(hex(out, api->size), expected) << "streamed, length " << n;
+            ASSERT_EQ(toHex(out, api->size), expected) << "streamed, length " << n;
         }
     }
 }
@@ -159,12 +148,12 @@ TEST(Sha, DoneStartsTheSameHashAgain) {
         SCOPED_TRACE(api->name);
         uint8_t out[64];
         ASSERT_EQ(api->init(), 0);
-        ASSERT_EQ(api->update(bytes("first message"), 13), 0);
+        ASSERT_EQ(api->update(bytesOf("first message"), 13), 0);
         ASSERT_EQ(api->done(out), 0);
         // No Init: the next message is hashed from a clean start with the same algorithm.
-        ASSERT_EQ(api->update(bytes("abc"), 3), 0);
+        ASSERT_EQ(api->update(bytesOf("abc"), 3), 0);
         ASSERT_EQ(api->done(out), 0);
-        EXPECT_EQ(hex(out, api->size), peer(*api, bytes("abc"), 3));
+        EXPECT_EQ(toHex(out, api->size), peer(*api, bytesOf("abc"), 3));
     }
 }
 
@@ -173,11 +162,11 @@ TEST(Sha, InitDiscardsAPendingMessage) {
         SCOPED_TRACE(api->name);
         uint8_t out[64];
         ASSERT_EQ(api->init(), 0);
-        ASSERT_EQ(api->update(bytes("stale bytes"), 11), 0);
+        ASSERT_EQ(api->update(bytesOf("stale bytes"), 11), 0);
         ASSERT_EQ(api->init(), 0);
-        ASSERT_EQ(api->update(bytes("abc"), 3), 0);
+        ASSERT_EQ(api->update(bytesOf("abc"), 3), 0);
         ASSERT_EQ(api->done(out), 0);
-        EXPECT_EQ(hex(out, api->size), peer(*api, bytes("abc"), 3));
+        EXPECT_EQ(toHex(out, api->size), peer(*api, bytesOf("abc"), 3));
     }
 }
 
@@ -201,19 +190,19 @@ TEST(Sha, PairsShareOneState) {
         uint8_t out[65];
         std::fill(std::begin(out), std::end(out), 0xEE);
         ASSERT_EQ(c.init(), 0);
-        ASSERT_EQ(c.otherUpdate(bytes("abc"), 3), 0);
+        ASSERT_EQ(c.otherUpdate(bytesOf("abc"), 3), 0);
         ASSERT_EQ(c.done(out), 0);
-        EXPECT_EQ(hex(out, c.expected->size), peer(*c.expected, bytes("abc"), 3));
+        EXPECT_EQ(toHex(out, c.expected->size), peer(*c.expected, bytesOf("abc"), 3));
         EXPECT_EQ(out[c.expected->size], 0xEE) << "wrote past the digest";
     }
     // Starting SHA-256 replaces a SHA-224 message in progress.
     uint8_t out[32];
     ASSERT_EQ(SE_SHA224_Init(), 0);
-    ASSERT_EQ(SE_SHA224_Update(bytes("ab"), 2), 0);
+    ASSERT_EQ(SE_SHA224_Update(bytesOf("ab"), 2), 0);
     ASSERT_EQ(SE_SHA256_Init(), 0);
-    ASSERT_EQ(SE_SHA256_Update(bytes("abc"), 3), 0);
+    ASSERT_EQ(SE_SHA256_Update(bytesOf("abc"), 3), 0);
     ASSERT_EQ(SE_SHA256_Done(out), 0);
-    EXPECT_EQ(hex(out, 32), peer(kSha256, bytes("abc"), 3));
+    EXPECT_EQ(toHex(out, 32), peer(kSha256, bytesOf("abc"), 3));
 }
 
 TEST(Sha, OneShotLeavesTheStreamingStateAlone) {
@@ -221,11 +210,11 @@ TEST(Sha, OneShotLeavesTheStreamingStateAlone) {
         SCOPED_TRACE(api->name);
         uint8_t out[64];
         ASSERT_EQ(api->init(), 0);
-        ASSERT_EQ(api->update(bytes("ab"), 2), 0);
-        ASSERT_EQ(api->digest(out, bytes("something else"), 14), 0);
-        ASSERT_EQ(api->update(bytes("c"), 1), 0);
+        ASSERT_EQ(api->update(bytesOf("ab"), 2), 0);
+        ASSERT_EQ(api->digest(out, bytesOf("something else"), 14), 0);
+        ASSERT_EQ(api->update(bytesOf("c"), 1), 0);
         ASSERT_EQ(api->done(out), 0);
-        EXPECT_EQ(hex(out, api->size), peer(*api, bytes("abc"), 3));
+        EXPECT_EQ(toHex(out, api->size), peer(*api, bytesOf("abc"), 3));
     }
 }
 
@@ -234,20 +223,20 @@ TEST(Sha, BadArgumentsFailWithoutTouchingTheState) {
         SCOPED_TRACE(api->name);
         uint8_t out[64];
         ASSERT_EQ(api->init(), 0);
-        ASSERT_EQ(api->update(bytes("ab"), 2), 0);
-        EXPECT_EQ(api->update(bytes("xyz"), -1), -1);
+        ASSERT_EQ(api->update(bytesOf("ab"), 2), 0);
+        EXPECT_EQ(api->update(bytesOf("xyz"), -1), -1);
         EXPECT_EQ(api->update(nullptr, 5), -1);
         EXPECT_EQ(api->update(nullptr, 0), 0);
         EXPECT_EQ(api->done(nullptr), -1);
-        ASSERT_EQ(api->update(bytes("c"), 1), 0);
+        ASSERT_EQ(api->update(bytesOf("c"), 1), 0);
         ASSERT_EQ(api->done(out), 0);
-        EXPECT_EQ(hex(out, api->size), peer(*api, bytes("abc"), 3));
+        EXPECT_EQ(toHex(out, api->size), peer(*api, bytesOf("abc"), 3));
 
-        EXPECT_EQ(api->digest(nullptr, bytes("abc"), 3), -1);
+        EXPECT_EQ(api->digest(nullptr, bytesOf("abc"), 3), -1);
         EXPECT_EQ(api->digest(out, nullptr, 3), -1);
-        EXPECT_EQ(api->digest(out, bytes("abc"), -3), -1);
+        EXPECT_EQ(api->digest(out, bytesOf("abc"), -3), -1);
         ASSERT_EQ(api->digest(out, nullptr, 0), 0);
-        EXPECT_EQ(hex(out, api->size), peer(*api, nullptr, 0));
+        EXPECT_EQ(toHex(out, api->size), peer(*api, nullptr, 0));
     }
 }
 
