@@ -6,6 +6,7 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -392,6 +393,19 @@ TEST_F(Rsa, KeyServesOneOperation) {
     EXPECT_EQ(SE_RSA_Exponentiation(out.data(), m.data(), 8, 0), k.k);
     EXPECT_EQ(SE_RSA_Exponentiation(out.data(), m.data(), 8, 0), -1);
     EXPECT_EQ(SE_RSA_Exponentiation(nullptr, m.data(), 8, 0), -1);
+}
+
+TEST_F(Rsa, OperationsLeaveNoKeyMaterialInThePool) {
+    const Key& k = key(1024);
+    const Bytes c = sslEncrypt(k, RSA_PKCS1_PADDING, Bytes{1, 2, 3});
+    Bytes out(static_cast<size_t>(k.k));
+    setKey(k.privateBlob);
+    EXPECT_TRUE(std::any_of(pool_.begin(), pool_.end(), [](uint8_t b) { return b != 0; }));
+    ASSERT_EQ(SE_RSA_15_Decrypt(out.data(), c.data(), k.k), 3);
+    EXPECT_TRUE(std::all_of(pool_.begin(), pool_.end(), [](uint8_t b) { return b == 0; }));
+    setKey(k.privateBlob);
+    EXPECT_EQ(SE_RSA_15_Decrypt(out.data(), out.data(), 0), -1);  // failures wipe as well
+    EXPECT_TRUE(std::all_of(pool_.begin(), pool_.end(), [](uint8_t b) { return b == 0; }));
 }
 
 TEST_F(Rsa, KeyBlobRows) {
