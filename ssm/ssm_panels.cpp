@@ -180,6 +180,16 @@ int32_t fpsUpdate(XWindow* form, uint32_t mode) {
     return 0;
 }
 
+// A panel is never stopped, but its form goes when the window manager ends (quit): its text,
+// samples and context go with it.
+void releasePanel(XWindow* form) {
+    PanelContext* p = contextOf(form);
+    if (!p) return;
+    p->update(form, kModeRelease);
+    setFormData(form, nullptr);
+    XMEM_FreeSafe(reinterpret_cast<void**>(&p));
+}
+
 int32_t panelKey(XWindow* window, XKeyData* key, uint32_t /*arg*/) {
     switch (key->code) {
         case XMSG_TIME_TICK:
@@ -187,6 +197,7 @@ int32_t panelKey(XWindow* window, XKeyData* key, uint32_t /*arg*/) {
             XWIN_Invalidate(window);
             return 0;
         case XMSG_DESTROY:
+            releasePanel(window);
             return 0;
         default:
             return XWIN_NOT_HANDLED;
@@ -215,6 +226,7 @@ int32_t panelRender(XWindow* window) {
 int32_t createPanel(uint32_t formId, uint32_t style, UpdateFn update, uint16_t height) {
     XWindow* form = XDB_GetForm(formId);
     if (!form) return -5;
+    releasePanel(form);  // a form created again starts from a fresh context
     const XPosInfo place{0, 0, kPanelWidth, height};
     if (XWIN_Create(form, 0, nullptr, 0, 0, kPanelOptions, panelKey, panelRender, &place) != 0) return -5;
     auto* p = static_cast<PanelContext*>(XMEM_Alloc(sizeof(PanelContext)));

@@ -6,40 +6,18 @@
 #include <vector>
 
 #include "daemon_process.h"
-#include "veld_framebuffer.h"
+#include "frame_probe.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using veld::test::DaemonProcess;
 using veld::test::TestRoot;
-using veld::tools::DaemonClient;
-using veld::tools::makeRequest;
 
-struct Frame {
-    VELD_FB_FRAME info{};
-    std::vector<uint8_t> pixels = std::vector<uint8_t>(1920 * 1080);
-    uint8_t at(int x, int y) const { return pixels[static_cast<size_t>(y) * info.width + x]; }
-};
+using veld::test::Frame;
+using veld::test::waitFrame;
 
-// Waits for a frame after `after` that satisfies `want`.
-bool waitFrame(Frame& f, uint32_t after, auto want) {
-    return veld::test::eventually(
-        [&] {
-            if (VELD_HOST_FB_Read(1, after + 1, 200, &f.info, f.pixels.data(), f.pixels.size()) != VELD_FB_OK)
-                return false;
-            after = f.info.frame;
-            return want(f);
-        },
-        8000ms);
-}
-
-void send(uint32_t id, uint32_t data1 = 0) {
-    std::string error;
-    auto client = DaemonClient::open(error);
-    ASSERT_TRUE(client) << error;
-    ASSERT_TRUE(client->request(makeRequest(id, true, data1), 2000, error)) << error;
-}
+void send(uint32_t id, uint32_t data1 = 0) { veld::test::sendMessage(id, data1); }
 
 TEST(Monitor, PanelsStackAtTheRightEdgeAndToggleWithKey73) {
     TestRoot root;

@@ -92,6 +92,16 @@ TEST_F(Panels, ColumnAtTheRightEdgeAndHiddenPanelsTakeNoPlace) {
     EXPECT_EQ(position(SSM_FORM_MEM_PANEL).y, 20);
 }
 
+TEST_F(Panels, ADestroyedPanelFormReleasesItsContext) {
+    ASSERT_EQ(SSM_APP_MEMPanel(0, nullptr), 0);
+    XWindow* form = XDB_GetForm(SSM_FORM_MEM_PANEL);
+    ASSERT_NE(veld::ssm::formData(form), nullptr);
+    ASSERT_EQ(XWIN_Destroy(form, 0), 0);
+    EXPECT_EQ(veld::ssm::formData(form), nullptr);
+    ASSERT_EQ(SSM_APP_MEMPanel(0, nullptr), 0);  // and a new one starts afresh
+    EXPECT_NE(refresh(SSM_FORM_MEM_PANEL).find("mem_total:"), std::string::npos);
+}
+
 TEST_F(Panels, AppTableLookupsAndFailedStarts) {
     EXPECT_EQ(SSM_APP_GetDesc(529), nullptr);
     EXPECT_EQ(SSM_APP_GetDesc(514), nullptr);
