@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "client.h"
 #include "seam.h"
 
@@ -144,10 +145,7 @@ void BM_VelddOneWayMessages(benchmark::State& state) {
 }
 BENCHMARK(BM_VelddOneWayMessages);
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using veld::bench::median;
 
 void printRatio() {
     constexpr int kSamples = 20000;

@@ -7,6 +7,8 @@
 // After the Google Benchmark rows it prints interleaved medians and their ratios (events in
 // wall time, as they cross between threads; the push and the format in thread CPU time).
 #include <benchmark/benchmark.h>
+
+#include "bench_support.h"
 #include <sys/ipc.h>
 #include <sys/msg.h>
 #include <time.h>
@@ -162,11 +164,6 @@ BENCHMARK(BM_ScratchFormat);
 
 // ---- Interleaved medians and ratios ------------------------------------------------------
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 double eventsPerSecond(const Transport& t, int count) {
     Receiver receiver(t);
     XEvent e = keyEvent();
@@ -176,20 +173,8 @@ double eventsPerSecond(const Transport& t, int count) {
     return count / std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-double threadCpuNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
-}
-
-// Work done in the calling thread is timed in that thread's CPU time, which other processes on
-// a loaded machine do not inflate.
-template <typename F>
-double nanosEach(F body, int count) {
-    const double start = threadCpuNs();
-    for (int i = 0; i < count; ++i) body(i);
-    return (threadCpuNs() - start) / count;
-}
+using veld::bench::median;
+using veld::bench::nanosEach;
 
 void printRatios() {
     constexpr int kRounds = 9;

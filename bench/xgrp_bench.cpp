@@ -8,6 +8,8 @@
 // After the Google Benchmark rows it prints interleaved medians and their ratios.
 #include <benchmark/benchmark.h>
 
+#include "bench_support.h"
+
 #include <algorithm>
 #include <ctime>
 #include <cstdio>
@@ -173,28 +175,8 @@ BENCHMARK(BM_PanelRedraw);
 
 // ---- Interleaved medians and ratios ----------------------------------------------------------
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-// Thread CPU time per call: the machine is shared, and wall time would charge other
-// processes' slices to whichever peer happened to be running.
-double threadNanos() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e9 + double(t.tv_nsec);
-}
-
-template <typename F>
-double nanosEach(F body, int count) {
-    const double start = threadNanos();
-    for (int i = 0; i < count; ++i) {
-        body(i);
-        benchmark::ClobberMemory();
-    }
-    return (threadNanos() - start) / count;
-}
+using veld::bench::median;
+using veld::bench::nanosEach;
 
 void printRatios() {
     constexpr int kRounds = 15;

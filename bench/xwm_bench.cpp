@@ -6,6 +6,8 @@
 // against a bare memset of the five form areas.
 // After the Google Benchmark rows it prints interleaved medians and the ratios.
 #include <benchmark/benchmark.h>
+
+#include "bench_support.h"
 #include <stdlib.h>
 #include <sys/ipc.h>
 #include <sys/msg.h>
@@ -144,37 +146,17 @@ BENCHMARK(BM_MemsetFormAreas);
 
 // ---- Interleaved medians and ratios ----------------------------------------------------------
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-// This thread's CPU time: on a shared, loaded machine the wall clock mostly measures the other
-// processes, and all three peers do their work in this thread.
-double threadNanos() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1e9 + double(now.tv_nsec);
-}
-
-template <typename F>
-double nanosEach(F body, int count) {
-    const double start = threadNanos();
-    for (int i = 0; i < count; ++i) {
-        body();
-        benchmark::ClobberMemory();
-    }
-    return (threadNanos() - start) / count;
-}
+using veld::bench::median;
+using veld::bench::nanosEach;
 
 void printRatios() {
     constexpr int kRounds = 15;
     std::vector<double> full, direct, bytes;
     // Rounds alternate the peers so that all see the same machine load.
     for (int r = 0; r < kRounds; ++r) {
-        direct.push_back(nanosEach(drawDirectly, 40));
-        full.push_back(nanosEach(refresh, 40));
-        bytes.push_back(nanosEach(memsetAreas, 40));
+        direct.push_back(nanosEach([](int) { drawDirectly(); }, 40));
+        full.push_back(nanosEach([](int) { refresh(); }, 40));
+        bytes.push_back(nanosEach([](int) { memsetAreas(); }, 40));
     }
     const double f = median(full), d = median(direct), m = median(bytes);
     std::printf("\nmedians of %d interleaved rounds (thread CPU time), %d forms of %ux%u with %d text controls:\n",
