@@ -99,7 +99,9 @@ public:
     int periodMs() const { return o_.periodMs; }
 
 private:
-    static constexpr const char* kPools[] = {"surface", "video", "audio", "codec", "gfx_cma"};
+    // The pools the quick menu names, and one contiguous-memory pool the pools page leaves out.
+    static constexpr const char* kPools[] = {"surface", "te_mcu", "sdec", "pvr", "te_shared",
+                                             "vdec", "dpb", "dpb1", "audio_buffer", "video_cma"};
     static constexpr const char* kLogModules[] = {"vdec", "adec", "sdec", "de", "gpu", "te"};
 
     void writeAppStatic() {
@@ -133,7 +135,7 @@ private:
         }
         // Memory pools: usage swinging around a base load.
         for (int i = 0; i < static_cast<int>(std::size(kPools)); ++i) {
-            const unsigned size = (16u << 20) * static_cast<unsigned>(i + 1);
+            const unsigned size = (4u << 20) * static_cast<unsigned>(1 + (i * 7) % 12);
             const double load = 0.45 + 0.35 * std::sin(t / (4.0 + i) + i);
             const unsigned used = static_cast<unsigned>(size * load) & ~0xfffu;
             const unsigned peak = std::max(used, static_cast<unsigned>(size * 0.82) & ~0xfffu);
