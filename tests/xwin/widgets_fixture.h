@@ -8,6 +8,9 @@
 // VELD_UPDATE_GOLDENS=1 rewrites the expected files.
 #pragma once
 
+#include "captured_log.h"
+#include "golden.h"
+
 #include <gtest/gtest.h>
 #include <malloc.h>
 
@@ -102,49 +105,14 @@ protected:
     }
 
     static void expectGolden(const std::string& name, const std::string& actual) {
-        const std::string base = std::string(VELD_FIXTURES) + "/xwin/widgets/" + name;
-        const std::string path = base + ".txt";
-        const std::string actualPath = base + ".actual.txt";
-        if (const char* update = std::getenv("VELD_UPDATE_GOLDENS"); update && *update == '1') {
-            std::ofstream(path) << actual;
-            return;
-        }
-        std::ifstream in(path);
-        std::stringstream expected;
-        expected << in.rdbuf();
-        if (in && expected.str() == actual) {
-            std::remove(actualPath.c_str());
-            return;
-        }
-        std::ofstream(actualPath) << actual;
-        ADD_FAILURE() << "drawing differs from " << path << "; the actual image is in "
-                      << actualPath;
+        veld::test::expectGolden("xwin/widgets/" + name, actual);
     }
 
     // ---- log ------------------------------------------------------------------------------------
 
-    static void captureLine(const char* line, void*) {
-        std::lock_guard lock(logMutex());
-        logLines().emplace_back(line);
-    }
-    static std::mutex& logMutex() {
-        static std::mutex mutex;
-        return mutex;
-    }
-    static std::vector<std::string>& logLines() {
-        static std::vector<std::string> lines;
-        return lines;
-    }
-    static void clearLog() {
-        std::lock_guard lock(logMutex());
-        logLines().clear();
-    }
-    static bool logged(std::string_view text) {
-        std::lock_guard lock(logMutex());
-        return std::any_of(logLines().begin(), logLines().end(), [&](const std::string& line) {
-            return line.find(text) != std::string::npos;
-        });
-    }
+    static void captureLine(const char* line, void* context) { veld::test::CapturedLog::sink(line, context); }
+    static void clearLog() { veld::test::CapturedLog::clear(); }
+    static bool logged(std::string_view text) { return veld::test::CapturedLog::contains(text); }
 
     // ---- memory ---------------------------------------------------------------------------------
 

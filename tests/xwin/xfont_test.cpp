@@ -7,12 +7,9 @@
 #include <map>
 #include <string>
 
+#include "golden.h"
 #include "xfont.h"
 #include "xgrp.h"
-
-namespace veld::xgrp_test {
-void expectGolden(const std::string& name, const std::string& actual);  // xgrp_test.cpp
-}
 
 namespace {
 
@@ -179,7 +176,7 @@ TEST(XFont, GoldenSheet) {
         for (int x = 0; x < kW; ++x) art += pixels[size_t(y) * kW + x] ? '#' : '.';
         art += '\n';
     }
-    veld::xgrp_test::expectGolden("xfont_sheet", art);
+    veld::test::expectGolden("xwin/xfont_sheet", art);
 }
 
 }  // namespace

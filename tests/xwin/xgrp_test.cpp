@@ -22,34 +22,15 @@
 #include "xfont.h"
 #include "xgrp.h"
 #include "xstring.h"
+#include "golden.h"
 #include "xwindow.h"
 
-namespace veld::xgrp_test {
-
-// Compares a text-art image with tests/fixtures/xwin/<name>.txt (shared with the font tests).
-void expectGolden(const std::string& name, const std::string& actual) {
-    const std::string path = std::string(VELD_FIXTURES) + "/xwin/" + name + ".txt";
-    const std::string actualPath = std::string(VELD_FIXTURES) + "/xwin/" + name + ".actual.txt";
-    if (const char* update = std::getenv("VELD_UPDATE_GOLDENS"); update && *update == '1') {
-        std::ofstream(path) << actual;
-    }
-    std::ifstream in(path);
-    std::stringstream expected;
-    expected << in.rdbuf();
-    if (in && expected.str() == actual) {
-        std::remove(actualPath.c_str());
-        return;
-    }
-    std::ofstream(actualPath) << actual;
-    ADD_FAILURE() << "drawing differs from " << path << "; the actual image is in "
-                  << actualPath;
-}
-
-}  // namespace veld::xgrp_test
 
 namespace {
 
-using veld::xgrp_test::expectGolden;
+void expectGolden(const std::string& name, const std::string& actual) {
+    veld::test::expectGolden("xwin/" + name, actual);
+}
 
 constexpr uint8_t kGuardByte = 0xEE;
 constexpr size_t kGuardBytes = 4096;

@@ -3,6 +3,8 @@
 // key functions, render functions and the application handler.
 #pragma once
 
+#include "captured_log.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -169,29 +171,11 @@ public:
 
     // ---- log --------------------------------------------------------------------------------
 
-    static void captureLine(const char* line, void*) {
-        std::lock_guard lock(logMutex());
-        logLines().emplace_back(line);
-    }
-    static std::mutex& logMutex() {
-        static std::mutex mutex;
-        return mutex;
-    }
-    static std::vector<std::string>& logLines() {
-        static std::vector<std::string> lines;
-        return lines;
-    }
-    static void clearLog() {
-        std::lock_guard lock(logMutex());
-        logLines().clear();
-    }
+    static void captureLine(const char* line, void* context) { veld::test::CapturedLog::sink(line, context); }
+    static void clearLog() { veld::test::CapturedLog::clear(); }
     // Whether a line written by `function` contains `text`.
     static bool logged(std::string_view function, std::string_view text) {
-        std::lock_guard lock(logMutex());
-        return std::any_of(logLines().begin(), logLines().end(), [&](const std::string& line) {
-            return line.find(function) != std::string::npos &&
-                   line.find(text) != std::string::npos;
-        });
+        return veld::test::CapturedLog::contains(function, text);
     }
 
 protected:
