@@ -10,6 +10,7 @@
 #include "monitor_apps_fixture.h"
 #include "ssm_charts.h"
 #include "ssm_viewers.h"
+#include "widgets/xwgt_common.h"
 
 namespace {
 
@@ -293,7 +294,15 @@ TEST_F(Dnn, ClassCountsInReverseOrderAndNegativesAsZero) {
     EXPECT_EQ(counts[1], 7);  // "4K Normal"
     EXPECT_EQ(counts[2], 5);  // "2K Normal"
     EXPECT_EQ(counts[3], 0);  // "2K Bad"
-    XWM_RefreshScreen(1);     // draws without fault
+    XWM_RefreshScreen(1);
+    // Row 0: a 32 x 32 square framed in colour 10 and filled with the dimmed colour 1.
+    const auto at = [&](int x, int y) {
+        return classForm->pixels[size_t(classForm->position.y + y) * classForm->pitch + size_t(classForm->position.x + x)];
+    };
+    EXPECT_EQ(at(0, 0), 10);
+    EXPECT_EQ(at(31, 31), 10);
+    EXPECT_EQ(at(1, 1), XUTIL_GetDimmingColor(1));
+    EXPECT_EQ(at(100, 31), 1) << "the form's own background beside the class name";
 
     std::remove(root_.path("/proc/qv/de/dnn_value").c_str());
     XWIN_ExecSimpleKeyFn(classForm, XMSG_TIME_TICK, 0);

@@ -136,6 +136,13 @@ TEST_F(Viewers, TextAppRunsInTheAppFormRebuildsOnOkAndStopsWithKey109) {
     EXPECT_EQ(widget->options & 3u, 3u) << "scroll bar";
     EXPECT_EQ(shownText(widget), "err(       5) for vdec\n");
 
+    XWM_RefreshScreen(1);  // the footer line, right-aligned at the bottom
+    int footer = 0;
+    for (int y = 460 - 30; y < 460; ++y)
+        for (int x = 200; x < 380; ++x)
+            footer += form->pixels[size_t(20 + y) * form->pitch + size_t(20 + x)] == 3;
+    EXPECT_GT(footer, 0);
+
     root_.writeFile("/proc/logm/adec", "\terror log count=2\n");
     root_.writeFile("/proc/logm/vdec", "\terror log count=0\n");
     XWM_ExecAppKeyEvent(SSM_KEY_SELECT);
