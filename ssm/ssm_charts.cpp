@@ -4,6 +4,7 @@
 // the common chart app.
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "ssm_app.h"
 #include "ssm_charts.h"
