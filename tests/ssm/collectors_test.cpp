@@ -49,8 +49,9 @@ TEST_F(Collectors, CpuUsageWithoutTicksAndGarbageFiles) {
     SSM_SYS_GetCPUUsageInfo(&busy);
     EXPECT_EQ(busy, 0.0f);
 
-    for (const char* garbage : {"cpu \n", "cpu0 x y z\n", "cpu  99999999999999999999 -5 abc\n",
-                                std::string(5000, 'c').c_str()}) {
+    for (const std::string& garbage : {std::string("cpu \n"), std::string("cpu0 x y z\n"),
+                                       std::string("cpu  99999999999999999999 -5 abc\n"),
+                                       std::string(5000, 'c')}) {
         root_.writeFile("/proc/stat", garbage);
         EXPECT_EQ(SSM_SYS_GetCPUData(&block), 0) << garbage;
     }
