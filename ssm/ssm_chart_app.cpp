@@ -49,13 +49,13 @@ void releaseChart(XWindow* form) {
 void takeSample(XWindow* form, ChartContext& chart) {
     XGraphSample sample{};
     XGraphWgt* graph = chartWidget(form);
-    if (!graph || !chart.spec->takeSample(chart, sample)) return;
+    if (!graph || !chart.kind->takeSample(chart, sample)) return;
     XGraphWgt_AddData(graph, &sample);
-    const int64_t low = std::max<int64_t>(int64_t{sample.x} - chart.spec->xSpan, INT32_MIN);
-    XGraphWgt_SetXRange(graph, static_cast<int32_t>(low), sample.x, chart.spec->xStep);
+    const int64_t low = std::max<int64_t>(int64_t{sample.x} - chart.kind->xSpan, INT32_MIN);
+    XGraphWgt_SetXRange(graph, static_cast<int32_t>(low), sample.x, chart.kind->xStep);
 }
 
-int32_t startChart(const ChartSpec& spec) {
+int32_t startChart(const ChartKind& kind) {
     XWindow* form = XDB_GetForm(SSM_FORM_APP);
     if (!form) return -5;
     // The app form is shared: whatever still lives in it goes first (and releases its own).
@@ -63,30 +63,30 @@ int32_t startChart(const ChartSpec& spec) {
     setFormData(form, nullptr);
     const uint16_t width = appWindowWidth();
     const XPosInfo place{20, 20, width, kFormHeight};
-    if (XWIN_Create(form, 0, nullptr, 1, 0, kFormOptions, spec.keyFn, spec.renderFn, &place) != 0) return -5;
+    if (XWIN_Create(form, 0, nullptr, 1, 0, kFormOptions, kind.keyFn, kind.renderFn, &place) != 0) return -5;
     void* block = XMEM_Alloc(sizeof(ChartContext));
     if (!block) {
         XWIN_Destroy(form, 0);
         return -5;
     }
     auto* chart = new (block) ChartContext{};
-    chart->spec = &spec;
+    chart->kind = &kind;
     setFormData(form, chart);
 
     const XPosInfo box{30, 40, static_cast<uint16_t>(width - 60), 270};
-    XGraphWgt* graph = XGraphWgt_CreateWgt(form, 0, kGraphOptions, spec.capacity, &box);
+    XGraphWgt* graph = XGraphWgt_CreateWgt(form, 0, kGraphOptions, kind.capacity, &box);
     if (!graph) {
         XWIN_Destroy(form, 0);
         return -5;
     }
-    XGraphWgt_SetXRange(graph, 0, spec.xSpan, spec.xStep);
-    setChartZoom(form, spec.initialZoom);
+    XGraphWgt_SetXRange(graph, 0, kind.xSpan, kind.xStep);
+    setChartZoom(form, kind.initialZoom);
     XWIN_SetInitialFocus(form, 0);
-    XWIN_StartTimeTick(form, spec.tickMs);
+    XWIN_StartTimeTick(form, kind.tickMs);
     XWIN_Run(form);
 
     chart->running.store(1);
-    chart->thread = XUTIL_CreateThread(spec.threadName, kStackBytes, spec.sampler, form);
+    chart->thread = XUTIL_CreateThread(kind.threadName, kStackBytes, kind.sampler, form);
     if (!chart->thread) {
         XWIN_Destroy(form, 0);
         return -5;
@@ -115,8 +115,8 @@ XGraphWgt* chartWidget(XWindow* form) {
     return children.empty() ? nullptr : reinterpret_cast<XGraphWgt*>(children[0]);
 }
 
-int32_t chartAction(uint32_t mode, const ChartSpec& spec) {
-    if (mode == 0) return startChart(spec);
+int32_t chartAction(uint32_t mode, const ChartKind& kind) {
+    if (mode == 0) return startChart(kind);
     if (mode == 1) return stopChart();
     return 0;
 }
@@ -125,7 +125,7 @@ void setChartZoom(XWindow* form, int32_t level) {
     ChartContext* chart = chartContext(form);
     if (!chart) return;
     chart->zoom = level;
-    if (XGraphWgt* graph = chartWidget(form)) chart->spec->applyZoom(graph, level);
+    if (XGraphWgt* graph = chartWidget(form)) chart->kind->applyZoom(graph, level);
     XWIN_Invalidate(form);
 }
 
@@ -140,7 +140,7 @@ int32_t chartKey(XWindow* form, XKeyData* key, uint32_t /*arg*/) {
             if (chart->zoom > 0) setChartZoom(form, chart->zoom - 1);
             return 0;
         case XKEY_UP:
-            if (chart->zoom <= chart->spec->zoomCeiling) setChartZoom(form, chart->zoom + 1);
+            if (chart->zoom <= chart->kind->zoomCeiling) setChartZoom(form, chart->zoom + 1);
             return 0;
         case XMSG_DESTROY:
             releaseChart(form);
@@ -163,11 +163,11 @@ int32_t chartRender(XWindow* form) {
     XGRP_DrawRect(form, 0, 0, w, h);
     if (!chart) return 0;
     const XPosInfo title{10, 10, static_cast<uint16_t>(w - 20), 18};
-    chart->spec->drawTitle(form, *chart, title);
+    chart->kind->drawTitle(form, *chart, title);
     form->gc.textColor = 3;
     form->gc.fillColor = 1;
     const XPosInfo footer{20, static_cast<int16_t>(h - 30), static_cast<uint16_t>(w - 40), 30};
-    for (const ChartFooter& line : chart->spec->footers)
+    for (const ChartFooter& line : chart->kind->footers)
         if (line.text) drawChartText(form, line.text, footer, line.align);
     return 0;
 }
@@ -177,7 +177,7 @@ void* chartSampler(void* form) {
     ChartContext* chart = chartContext(static_cast<XWindow*>(form));
     if (!chart) return nullptr;
     while (chart->running.load()) {
-        XUTIL_Sleep(chart->spec->samplerSleepMs);
+        XUTIL_Sleep(chart->kind->samplerSleepMs);
         if (!chart->running.load()) break;
         XWM_PushKeyEvent(static_cast<uint16_t>(SSM_EVENT_SAMPLE), 1);
     }

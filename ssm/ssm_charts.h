@@ -44,7 +44,7 @@ struct ChartFooter {
     uint8_t align;
 };
 
-struct ChartSpec {
+struct ChartKind {
     const char* threadName;
     uint32_t samplerSleepMs;  // pace of the sampling events
     uint32_t tickMs;          // redraw tick of the form
@@ -66,7 +66,7 @@ struct ChartSpec {
 
 // What a running chart keeps (the form's data while it runs).
 struct ChartContext {
-    const ChartSpec* spec;
+    const ChartKind* kind;
     VELD_THREAD thread;
     std::atomic<uint32_t> running;
     int32_t zoom;
@@ -79,7 +79,7 @@ struct ChartContext {
 
 // Mode 0 starts the chart in form 4097, mode 1 stops it; other modes do nothing. 0, or -5
 // when the chart can't be started.
-int32_t chartAction(uint32_t mode, const ChartSpec& spec);
+int32_t chartAction(uint32_t mode, const ChartKind& kind);
 // The key function, render function and sampler thread body every chart uses.
 int32_t chartKey(XWindow* form, XKeyData* key, uint32_t arg);
 int32_t chartRender(XWindow* form);
