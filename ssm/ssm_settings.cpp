@@ -70,8 +70,8 @@ int32_t settingsDataChangeCallback(XMenuListWgt* /*widget*/, uintptr_t /*cbArg*/
     return 0;
 }
 
-// A cell the menu list leaves to the app (its value items it draws itself): part 0 is the
-// title, any other part the current choice, highlighted on the current item.
+// A cell the menu list leaves to the app (its value items it draws itself): column 0 is the
+// title, any other column the current choice, highlighted on the current item.
 int32_t settingsItemDraw(XMenuListWgt* widget, XMenuListCellInfo* cell) {
     XWindow* form = XWIN_GetParentWindow(&widget->window);
     veld::xwgt::GcGuard guard(form);
