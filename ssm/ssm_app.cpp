@@ -17,7 +17,7 @@ using namespace veld::loglevel;
 namespace veld::ssm {
 namespace {
 
-constexpr uint32_t kFormCount = 4104 + 1;  // up to the DNN app's class window
+constexpr uint32_t kFormCount = SSM_FORM_DNN_CLASS + 1;  // the largest form id in use
 constexpr int kPanelColumnFromRight = 340;
 constexpr int kPanelTop = 20;
 constexpr int kPanelGap = 8;

@@ -39,6 +39,7 @@ constexpr uint32_t SSM_FORM_CPU_PANEL = 4099;
 constexpr uint32_t SSM_FORM_MEM_PANEL = 4100;
 constexpr uint32_t SSM_FORM_FPS_PANEL = 4101;
 constexpr uint32_t SSM_FORM_PMT_PANEL = 4102;
+constexpr uint32_t SSM_FORM_DNN_CLASS = 4104;  // the DNN app's always-on class window
 
 // Monitor key codes beyond the arrows.
 constexpr uint16_t SSM_KEY_SELECT = 10;

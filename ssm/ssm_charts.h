@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "ssm_app.h"
 #include "veldcore.h"
 #include "xevent.h"
 #include "widgets/xgraph_wgt.h"
@@ -34,7 +35,7 @@ void* SSM_GPIOInfoCollectionThread(void* form);
 
 namespace veld::ssm {
 
-constexpr uint32_t kDnnFormId = 4104;  // the DNN class window
+constexpr uint32_t kDnnFormId = SSM_FORM_DNN_CLASS;
 
 struct ChartContext;
 
