@@ -60,6 +60,8 @@ struct RingCase {
     int adds;  // samples 1, 2, ... adds
     std::vector<int32_t> expected;
 };
+// Cases print as their name, so test listings stay short and stable.
+void PrintTo(const RingCase& c, std::ostream* os) { *os << c.name; }
 
 class ChartRing : public Chart, public ::testing::WithParamInterface<RingCase> {};
 
@@ -134,6 +136,8 @@ struct MapCase {
     int64_t x, y;
     int32_t result, px, py;
 };
+// Cases print as their name, so test listings stay short and stable.
+void PrintTo(const MapCase& c, std::ostream* os) { *os << c.name; }
 
 class ChartMapping : public Chart, public ::testing::WithParamInterface<MapCase> {};
 
@@ -180,6 +184,8 @@ struct GridCase {
     int x0, x2500, x5000;  // colours of the vertical lines at these x
     int y0, y50;           // colours of the horizontal lines at these y
 };
+// Cases print as their name, so test listings stay short and stable.
+void PrintTo(const GridCase& c, std::ostream* os) { *os << c.name; }
 
 class ChartGrid : public Chart, public ::testing::WithParamInterface<GridCase> {};
 
@@ -326,6 +332,8 @@ struct DegenerateCase {
     int32_t xMin, xMax, xStep, yMin, yMax, yStep;
     bool dataDrawn;
 };
+// Cases print as their name, so test listings stay short and stable.
+void PrintTo(const DegenerateCase& c, std::ostream* os) { *os << c.name; }
 
 class ChartDegenerate : public Chart, public ::testing::WithParamInterface<DegenerateCase> {};
 

@@ -243,6 +243,8 @@ struct DeleteCase {
     int32_t result;
     MenuState after;
 };
+// Cases print as their name, so test listings stay short and stable.
+void PrintTo(const DeleteCase& c, std::ostream* os) { *os << c.name; }
 
 class MenuDelete : public MenuList, public ::testing::WithParamInterface<DeleteCase> {};
 
@@ -291,6 +293,8 @@ struct PageCase {
     int firstIndex, lastIndex;  // -1: none
     bool redraw;
 };
+// Cases print as their name, so test listings stay short and stable.
+void PrintTo(const PageCase& c, std::ostream* os) { *os << c.name; }
 
 class MenuPage : public MenuList, public ::testing::WithParamInterface<PageCase> {};
 
@@ -472,6 +476,8 @@ struct PagingCase {
     int32_t result;
     MenuState after;
 };
+// Cases print as their name, so test listings stay short and stable.
+void PrintTo(const PagingCase& c, std::ostream* os) { *os << c.name; }
 
 class MenuPaging : public MenuList, public ::testing::WithParamInterface<PagingCase> {};
 

@@ -63,6 +63,8 @@ struct WrapCase {
     std::string text;
     std::vector<std::string> expected;
 };
+// Cases print as their name, so test listings stay short and stable.
+void PrintTo(const WrapCase& c, std::ostream* os) { *os << c.name; }
 
 class TextWrap : public TextWidget, public ::testing::WithParamInterface<WrapCase> {};
 
@@ -133,6 +135,8 @@ struct KeepCase {
     uint32_t keep;
     int expectedTop;
 };
+// Cases print as their name, so test listings stay short and stable.
+void PrintTo(const KeepCase& c, std::ostream* os) { *os << c.name; }
 
 class TextKeep : public TextWidget, public ::testing::WithParamInterface<KeepCase> {};
 
