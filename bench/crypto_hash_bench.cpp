@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "peer_table.h"
 #include "se_crypto_hash.h"
 
 namespace {
@@ -118,44 +119,15 @@ BENCHMARK(HmacSha256_Ours);
 BENCHMARK(HmacSha256_OpenSsl);
 BENCHMARK(HmacSha256_MbedTls);
 
-// Keeps the console output and remembers each benchmark's throughput for the ratio table.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            if (r.error_occurred || r.run_type != Run::RT_Iteration) continue;
-            auto it = r.counters.find("best_MBps");
-            if (it == r.counters.end()) continue;
-            double& best = mbPerSecond[r.run_name.function_name];
-            best = std::max(best, it->second.value);
-        }
-    }
-    std::map<std::string, double> mbPerSecond;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    veld::bench::PeerReporter reporter("best_MBps");
     benchmark::RunSpecifiedBenchmarks(&reporter);
-
-    const char* cap = std::getenv("OPENSSL_ia32cap");
-    std::printf("\nMB/s on %zu-byte messages (fastest call); OpenSSL path: %s\n", kSize,
-                cap ? cap : "default (all CPU features)");
-    std::printf("%-12s %10s %10s %10s %14s %14s\n", "", "ours", "OpenSSL", "mbedTLS", "ours/OpenSSL",
-                "ours/mbedTLS");
-    for (const char* name : {"Sha1", "Sha256", "Sha512", "HmacSha256"}) {
-        const auto get = [&](const char* who) {
-            auto it = reporter.mbPerSecond.find(std::string(name) + "_" + who);
-            return it == reporter.mbPerSecond.end() ? 0.0 : it->second;
-        };
-        const double ours = get("Ours"), ossl = get("OpenSsl"), mbed = get("MbedTls");
-        if (ours == 0.0) continue;
-        std::printf("%-12s %10.0f %10.0f %10.0f %14.2f %14.2f\n", name, ours, ossl, mbed,
-                    ossl > 0 ? ours / ossl : 0.0, mbed > 0 ? ours / mbed : 0.0);
-    }
+    char title[96];
+    std::snprintf(title, sizeof title, "MB/s on %zu-byte messages (fastest call)", kSize);
+    reporter.printTable(title, {"Sha1", "Sha256", "Sha512", "HmacSha256"});
     benchmark::Shutdown();
     return 0;
 }

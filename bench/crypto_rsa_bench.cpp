@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "peer_table.h"
 #include "se_crypto_rsa.h"
 
 namespace {
@@ -150,45 +151,15 @@ BENCHMARK(RsaPublic_Ours)->MinTime(1.0);
 BENCHMARK(RsaPublic_OpenSsl)->MinTime(1.0);
 BENCHMARK(RsaPublic_MbedTls)->MinTime(1.0);
 
-// Keeps the console output and remembers each benchmark's rate for the ratio table.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            // With --benchmark_repetitions the median stands for the benchmark.
-            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
-            if ((r.run_type != Run::RT_Iteration && !median) || r.error_occurred) continue;
-            auto it = r.counters.find("items_per_second");
-            const std::string name = r.benchmark_name();
-            if (it != r.counters.end()) opsPerSecond[name.substr(0, name.find('/'))] = it->second.value;
-        }
-    }
-    std::map<std::string, double> opsPerSecond;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    veld::bench::PeerReporter reporter("items_per_second");
     benchmark::RunSpecifiedBenchmarks(&reporter);
-
-    const char* cap = std::getenv("OPENSSL_ia32cap");
-    std::printf("\nRSA-%d operations per second; OpenSSL path: %s\n", kBits,
-                cap ? cap : "default (all CPU features)");
-    std::printf("%-12s %10s %10s %10s %14s %14s\n", "", "ours", "OpenSSL", "mbedTLS", "ours/OpenSSL",
-                "ours/mbedTLS");
-    for (const char* name : {"RsaPrivate", "RsaPublic"}) {
-        const auto get = [&](const char* who) {
-            auto it = reporter.opsPerSecond.find(std::string(name) + "_" + who);
-            return it == reporter.opsPerSecond.end() ? 0.0 : it->second;
-        };
-        const double o = get("Ours"), ossl = get("OpenSsl"), mb = get("MbedTls");
-        if (o == 0.0) continue;
-        std::printf("%-12s %10.0f %10.0f %10.0f %14.2f %14.2f\n", name, o, ossl, mb,
-                    ossl > 0 ? o / ossl : 0.0, mb > 0 ? o / mb : 0.0);
-    }
+    char title[64];
+    std::snprintf(title, sizeof title, "RSA-%d operations per second", kBits);
+    reporter.printTable(title, {"RsaPrivate", "RsaPublic"});
     benchmark::Shutdown();
     return 0;
 }
