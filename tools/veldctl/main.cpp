@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "screenshot.h"
+#include "sim.h"
 #include "veldcore.h"
 
 namespace {
@@ -26,6 +27,7 @@ constexpr Command kCommands[] = {
     {"status", veld::tools::runStatus, "show the daemon's and the board's state"},
     {"clean", veld::tools::runClean, "remove the namespace's queues, shared memory, semaphores"},
     {"screenshot", veld::tools::runScreenshot, "save the latest frame-buffer frame as PNG"},
+    {"sim", veld::tools::runSim, "start, stop or show the simulators of this root"},
 };
 
 void usage(FILE* out) {

@@ -82,4 +82,18 @@ std::string cmdlineValue(std::string_view cmdline, std::string_view key, bool& f
 
 bool simulated() { return env("VELD_SIM") == "1"; }
 
+std::string simDir() {
+    std::string dir = path("/tmp/veld-sim/");
+    dir += ns().empty() ? std::string_view("default") : ns();
+    return dir;
+}
+
+std::string simSocket(std::string_view name) {
+    std::string socket = simDir();
+    socket += '/';
+    socket += name;
+    socket += ".sock";
+    return socket;
+}
+
 }  // namespace veld::seam

@@ -35,4 +35,11 @@ std::string cmdlineValue(std::string_view cmdline, std::string_view key, bool& f
 // VELD_SIM=1: kernel devices are served by the simulators.
 bool simulated();
 
+// Where the simulators of the current root and namespace keep their sockets, pid files and
+// logs: $VELD_ROOT/tmp/veld-sim/<ns> ("default" without a namespace).
+std::string simDir();
+
+// The socket on which the simulator `name` ("tw", "gpu", "emmc", ...) serves its clients.
+std::string simSocket(std::string_view name);
+
 }  // namespace veld::seam

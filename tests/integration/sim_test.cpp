@@ -1,0 +1,93 @@
+// veldctl sim: the simulators of a root start once, show in status, and a simulator that died
+// on its own shows as died until it is started again.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_root.h"
+
+namespace {
+
+using veld::test::Process;
+using veld::test::TestRoot;
+
+class SimCommand : public testing::Test {
+protected:
+    // Runs veldctl with `args`; returns its exit status and leaves its output in `output`.
+    int veldctl(const std::vector<std::string>& args, std::string& output) {
+        std::vector<std::string> argv{veld::test::builtProgram("tools/veldctl")};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const std::string outPath = root_.path("/veldctl.out");
+        Process p;
+        if (!p.start(argv[0], argv, {}, outPath)) return -1;
+        const int status = p.wait(std::chrono::seconds(15));
+        std::ifstream in(outPath);
+        std::stringstream text;
+        text << in.rdbuf();
+        output = text.str();
+        return status;
+    }
+
+    pid_t boardPid() {
+        std::ifstream in(root_.path("/tmp/veld-sim/" + root_.ns() + "/board.pid"));
+        pid_t pid = 0;
+        in >> pid;
+        return pid;
+    }
+
+    void TearDown() override {
+        std::string out;
+        veldctl({"sim", "stop"}, out);
+    }
+
+    TestRoot root_;
+};
+
+TEST_F(SimCommand, StartsOnceShowsADeadSimulatorAndStops) {
+    std::string out;
+    EXPECT_EQ(veldctl({"sim", "status"}, out), 1);
+    EXPECT_NE(out.find("board  not running"), std::string::npos) << out;
+
+    ASSERT_EQ(veldctl({"sim", "start"}, out), 0) << out;
+    EXPECT_NE(out.find("board  started (pid "), std::string::npos) << out;
+    const pid_t first = boardPid();
+    ASSERT_GT(first, 0);
+    EXPECT_TRUE(std::ifstream(root_.path("/proc/qv/fbdev/fb0/fbmem")).good());
+
+    ASSERT_EQ(veldctl({"sim", "start"}, out), 0) << out;  // a second start is harmless
+    EXPECT_NE(out.find("already running (pid " + std::to_string(first) + ")"), std::string::npos)
+        << out;
+    EXPECT_EQ(boardPid(), first);
+
+    ::kill(first, SIGKILL);
+    ASSERT_TRUE(veld::test::eventually([&] {
+        return veldctl({"sim", "status"}, out) == 1 && out.find("died (pid") != std::string::npos;
+    })) << out;
+    EXPECT_NE(out.find("board.log"), std::string::npos) << out;
+
+    ASSERT_EQ(veldctl({"sim", "start"}, out), 0) << out;
+    EXPECT_NE(boardPid(), first);
+    EXPECT_EQ(veldctl({"sim", "status"}, out), 0) << out;
+    EXPECT_NE(out.find("board  running"), std::string::npos) << out;
+
+    EXPECT_EQ(veldctl({"sim", "stop"}, out), 0) << out;
+    EXPECT_NE(out.find("board  stopped"), std::string::npos) << out;
+    EXPECT_EQ(veldctl({"sim", "status"}, out), 1) << out;
+    EXPECT_NE(out.find("board  not running"), std::string::npos) << out;
+}
+
+TEST_F(SimCommand, RefusesWithoutAPrivateRoot) {
+    std::string out;
+    unsetenv("VELD_ROOT");
+    EXPECT_EQ(veldctl({"sim", "start"}, out), 1);
+    setenv("VELD_ROOT", root_.root().c_str(), 1);
+    EXPECT_NE(out.find("VELD_ROOT is not set"), std::string::npos) << out;
+    EXPECT_EQ(veldctl({"sim", "restart"}, out), 1);
+    EXPECT_NE(out.find("unknown action restart"), std::string::npos) << out;
+}
+
+}  // namespace
