@@ -7,6 +7,7 @@
 #include <array>
 #include <iterator>
 
+#include "detached_task.h"
 #include "ssm.h"
 #include "ssm_sys.h"
 #include "veldd_log.h"
@@ -127,6 +128,7 @@ extern "C" {
 uint32_t g_ssm_palette[256];
 
 void* SSM_MainTask(void* /*argument*/) {
+    veld::detachThisTask();  // ends with the monitor loop; nobody waits for it
     INITIALIZE_TASK(0);
     XWM_Init();
     XWM_SetAppEventFilter(nullptr);

@@ -10,6 +10,7 @@
 #include <limits>
 #include <string>
 
+#include "detached_task.h"
 #include "seam.h"
 #include "ssm_sys.h"
 #include "veldd_log.h"
@@ -118,6 +119,7 @@ void readTotals(char* line) {
 }
 
 void* pmtTask(void*) {
+    detachThisTask();
     for (;;) {
         samplePmtOnce();
         XUTIL_Sleep(500);
@@ -145,6 +147,7 @@ uint64_t flipCount(int frameBuffer) {
 }
 
 void* fpsTask(void*) {
+    detachThisTask();
     gFps.valid = 1;
     for (;;) {
         sampleFpsOnce();

@@ -383,18 +383,9 @@ TEST_F(RegisterTool, HungUpPortEndsTheTaskInsteadOfSpinning) {
     ASSERT_TRUE(logCount(veldd_, "line lost on /dev/ttyAMA1 (", 1)) << veldd_.log();
     // The port is gone for good, so reopening it fails and the task ends.
     EXPECT_TRUE(logCount(veldd_, " open fail [-1]\n", 1)) << veldd_.log();
-    const std::string taskDir = "/proc/" + std::to_string(veldd_.process().pid()) + "/task";
-    auto toolThreads = [&] {
-        int count = 0;
-        for (const auto& entry : fs::directory_iterator(taskDir)) {
-            std::ifstream comm(entry.path() / "comm");
-            std::string name;
-            std::getline(comm, name);
-            count += name == "reg_tool_task";
-        }
-        return count;
-    };
-    EXPECT_TRUE(eventually([&] { return toolThreads() == 0; })) << "the task has ended";
+    EXPECT_TRUE(eventually([&] {
+        return veld::test::threadsNamed(veldd_.process().pid(), "reg_tool_task") == 0;
+    })) << "the task has ended";
     EXPECT_TRUE(veldd_.ping()) << "the daemon is unaffected";
 }
 
