@@ -74,7 +74,7 @@ bool commandOption(const char* pattern) {
 }
 
 void onKey(uint16_t code) {
-    VELDD_LOG(kDebug, "[xDbg] global key handler : 0x%x\n", code);
+    VELDD_LOG_AS("SSM_GlobalEventHandler", kDebug, "[xDbg] global key handler : 0x%x\n", code);
     switch (code) {
         case SSM_KEY_PANELS:
             SSM_APP_TogglePanels();
@@ -116,6 +116,7 @@ void resetApps() {
     gTable = std::to_array(kInitialTable);
     gActive = nullptr;
     gLogPanelOn = 0;
+    resetLogPanel();
     std::fill(std::begin(gFormData), std::end(gFormData), nullptr);
 }
 
