@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "detached_task.h"
 #include "seam.h"
 #include "ssm.h"
 #include "veldd.h"
@@ -141,6 +142,7 @@ size_t readEvents(int fd, int eventNumber) {
 extern "C" {
 
 void* SSM_KeyBoardTask(void* /*argument*/) {
+    veld::detachThisTask();
     for (;;) {
         const int eventNumber = detectKeyboard();
         if (eventNumber < 0) {

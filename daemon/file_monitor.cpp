@@ -14,6 +14,7 @@
 #include <string>
 #include <strings.h>
 
+#include "detached_task.h"
 #include "seam.h"
 #include "veldd.h"
 #include "veldd_log.h"
@@ -81,6 +82,7 @@ void drainEvents(int inotifyFd, const FILE_MONITOR_DESC& desc, const char* fixed
 extern "C" {
 
 void* file_monitor_task(void* argument) {
+    veld::detachThisTask();
     const auto* desc = static_cast<const FILE_MONITOR_DESC*>(argument);
     if (!desc) {
         VELDD_LOG(kFailure, "null param %p\n", argument);

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <span>
 
+#include "detached_task.h"
 #include "seam.h"
 #include "veldd.h"
 #include "veldd_log.h"
@@ -160,6 +161,7 @@ int uart_daemon_read(int fd, uint32_t count, uint8_t* buffer) {
 }
 
 void* regster_access_tool_task(void* /*argument*/) {
+    veld::detachThisTask();  // one task per request, never joined
     int fd = uart_daemon_init();
     if (fd < 0) {
         VELDD_LOG(kProgress, " open fail [%d]\n", -1);

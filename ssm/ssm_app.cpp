@@ -7,6 +7,7 @@
 #include <array>
 #include <iterator>
 
+#include "detached_task.h"
 #include "ssm.h"
 #include "ssm_sys.h"
 #include "veldd_log.h"
@@ -73,7 +74,7 @@ bool commandOption(const char* pattern) {
 }
 
 void onKey(uint16_t code) {
-    VELDD_LOG(kDebug, "[xDbg] global key handler : 0x%x\n", code);
+    VELDD_LOG_AS("SSM_GlobalEventHandler", kDebug, "[xDbg] global key handler : 0x%x\n", code);
     switch (code) {
         case SSM_KEY_PANELS:
             SSM_APP_TogglePanels();
@@ -115,6 +116,7 @@ void resetApps() {
     gTable = std::to_array(kInitialTable);
     gActive = nullptr;
     gLogPanelOn = 0;
+    resetLogPanel();
     std::fill(std::begin(gFormData), std::end(gFormData), nullptr);
 }
 
@@ -127,6 +129,7 @@ extern "C" {
 uint32_t g_ssm_palette[256];
 
 void* SSM_MainTask(void* /*argument*/) {
+    veld::detachThisTask();  // ends with the monitor loop; nobody waits for it
     INITIALIZE_TASK(0);
     XWM_Init();
     XWM_SetAppEventFilter(nullptr);

@@ -106,6 +106,12 @@ void* formData(XWindow* form);
 // The text a panel draws (tests and benchmarks); empty for a form that is not a panel.
 XString panelText(uint32_t formId);
 
+// The log panel's timer callback: one level-9 line with the CPU and DDR loads the panels
+// last reported. Always 0.
+int32_t LOGPanel_Timer(XWindow* window, uint32_t id);
+// Forgets the loads the panels reported to the log panel (tests; the mutex stays).
+void resetLogPanel();
+
 // Resets the framework's state: rows stopped, no active app, log panel off (tests).
 void resetApps();
 

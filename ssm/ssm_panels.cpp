@@ -241,7 +241,9 @@ int32_t createPanel(uint32_t formId, uint32_t style, UpdateFn update, uint16_t h
     return 0;
 }
 
-int32_t logPanelTimer(XWindow* /*window*/, uint32_t /*id*/) {
+}  // namespace
+
+int32_t LOGPanel_Timer(XWindow* /*window*/, uint32_t /*id*/) {
     LogCopy copy{};
     uint64_t ticks = XUTIL_GetNsTick();
     if (gLogMutex) {
@@ -260,7 +262,11 @@ int32_t logPanelTimer(XWindow* /*window*/, uint32_t /*id*/) {
     return 0;
 }
 
-}  // namespace
+void resetLogPanel() {
+    if (gLogMutex) XUTIL_LockMutex(gLogMutex);
+    gLogCopy = LogCopy{};
+    if (gLogMutex) XUTIL_UnlockMutex(gLogMutex);
+}
 
 XString panelText(uint32_t formId) {
     XWindow* form = XDB_GetForm(formId);
@@ -294,7 +300,7 @@ int32_t SSM_APP_LOGPanel(uint32_t mode) {
     if (mode == 0) {
         VELDD_LOG(kError, "[xErr] + log panel enabled\n");
         if (!gLogMutex) gLogMutex = XUTIL_CreateMutex("log-mtx");
-        XWM_RequestTimerStart(kLogTimerId, 1000, 10, nullptr, logPanelTimer);
+        XWM_RequestTimerStart(kLogTimerId, 1000, 10, nullptr, LOGPanel_Timer);
         VELD_LOGM_BitMaskEnable(g_veldd_logm_fd, kLoadLine);
     } else if (mode == 1) {
         VELDD_LOG(kError, "[xErr] + log panel disabled\n");

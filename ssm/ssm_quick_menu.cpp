@@ -118,13 +118,14 @@ MenuState* stateOf(XWindow* form) { return static_cast<MenuState*>(formData(form
 
 MenuNode* firstNode(MenuState& m) { return static_cast<MenuNode*>(m.nodes.head); }
 
-// Lists a node for every row that `wanted` picks; a row whose node can't be had is left out.
-void insertRows(MenuState& m, auto wanted) {
+// Lists a node for every row that `wanted` picks; a row whose node can't be had is left out,
+// logged under `operation`, the function that asked for the rows.
+void insertRows(MenuState& m, auto wanted, const char* operation) {
     for (const MenuEntry& e : kEntries) {
         if (!wanted(e)) continue;
         auto* node = static_cast<MenuNode*>(XMEM_Alloc(sizeof(MenuNode)));
         if (node == nullptr) {
-            VELDD_LOG(kError, "[xErr] alloc error\n");
+            VELDD_LOG_AS(operation, kError, "[xErr] alloc error\n");
             continue;
         }
         node->entry = &e;
@@ -209,7 +210,9 @@ void selectHeader(XWindow* form, MenuState& m) {
         while (sameCategory(header, header->next)) removeNode(m, header->next);
     } else {
         const uint32_t category = categoryOf(header);
-        insertRows(m, [category](const MenuEntry& e) { return e.flags == kItem && categoryOf(e) == category; });
+        insertRows(
+            m, [category](const MenuEntry& e) { return e.flags == kItem && categoryOf(e) == category; },
+            "menuKey");
     }
     fixWindow(form, m);
 }
@@ -343,7 +346,7 @@ int32_t SSM_APP_QuickMenu(uint32_t mode, const void* /*argument*/) {
     XSLIST_InitSystem(&m->nodes, 1, compareNodes, nullptr);
     XSLIST_InitIterator(&m->iter, &m->nodes);
     setFormData(form, m);
-    insertRows(*m, [](const MenuEntry& e) { return e.flags == kHeader; });
+    insertRows(*m, [](const MenuEntry& e) { return e.flags == kHeader; }, "SSM_APP_QuickMenu");
     fixWindow(form, *m);
     XWIN_Run(form);
     return 0;

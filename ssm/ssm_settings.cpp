@@ -137,7 +137,7 @@ int32_t openSettings() {
     desc.columnWidths[1] = 130;
     XMenuListWgt* menu = context != nullptr ? XMenuListWgt_Create(form, 0, kMenuOptions, &desc, &kMenuPlace) : nullptr;
     if (menu == nullptr) {
-        VELDD_LOG(kError, "[xErr] alloc error\n");
+        VELDD_LOG_AS("SSM_APP_TVSettingsAction", kError, "[xErr] alloc error\n");
         XMEM_FreeSafe(reinterpret_cast<void**>(&context));
         XWIN_Destroy(form, 0);
         return -5;

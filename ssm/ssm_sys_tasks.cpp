@@ -10,6 +10,7 @@
 #include <limits>
 #include <string>
 
+#include "detached_task.h"
 #include "seam.h"
 #include "ssm_sys.h"
 #include "veldd_log.h"
@@ -72,7 +73,7 @@ VELD_HANDLE fpsMutex() {
 bool writeText(const char* fixedPath, const char* text, size_t length) {
     FILE* f = std::fopen(seam::path(fixedPath).c_str(), "w");
     if (!f) {
-        VELDD_LOG(kError, "[xErr] can't open %s\n", fixedPath);
+        VELDD_LOG_AS("SSM_SYS_Init", kError, "[xErr] can't open %s\n", fixedPath);
         return false;
     }
     std::fwrite(text, 1, length, f);
@@ -88,7 +89,7 @@ bool preparePmt() {
     if (!writeText("/proc/qv/qvbus/pmtopts", kOptions, sizeof kOptions - 1)) return false;
     FILE* f = std::fopen(seam::path("/proc/qv/qvbus/status").c_str(), "r");
     if (!f) {
-        VELDD_LOG(kError, "[xErr] can't open %s\n", "/proc/qv/qvbus/status");
+        VELDD_LOG_AS("SSM_SYS_Init", kError, "[xErr] can't open %s\n", "/proc/qv/qvbus/status");
         return false;
     }
     gPmt.ddrNum = kMaxDdr;
@@ -118,6 +119,7 @@ void readTotals(char* line) {
 }
 
 void* pmtTask(void*) {
+    detachThisTask();
     for (;;) {
         samplePmtOnce();
         XUTIL_Sleep(500);
@@ -145,6 +147,7 @@ uint64_t flipCount(int frameBuffer) {
 }
 
 void* fpsTask(void*) {
+    detachThisTask();
     gFps.valid = 1;
     for (;;) {
         sampleFpsOnce();

@@ -115,7 +115,7 @@ PoolFigures readPool(const char* name) {
     PoolFigures pool;
     char path[PATH_MAX];
     std::snprintf(path, sizeof path, "%s%s/%s/%s", "/proc/", "hma", name, "debug");
-    VELDD_LOG(kDebug, "[xDbg] Readling %s...\n", path);
+    VELDD_LOG_AS("SSM_APP_GetBriefHMAInfo", kDebug, "[xDbg] Readling %s...\n", path);
     if (KernelFile debug(path); debug) {
         char line[kLineBytes];
         DebugEntry e;
@@ -132,7 +132,7 @@ PoolFigures readPool(const char* name) {
         }
     }
     std::snprintf(path, sizeof path, "%s%s/%s/%s", "/proc/", "hma", name, "status");
-    VELDD_LOG(kDebug, "[xDbg] Readling %s...\n", path);
+    VELDD_LOG_AS("SSM_APP_GetBriefHMAInfo", kDebug, "[xDbg] Readling %s...\n", path);
     if (KernelFile status(path); status) {
         char line[kLineBytes];
         while (status.readLine(line))
@@ -154,7 +154,7 @@ XString logErrorCountsPage() {
         const std::string path = std::string(kDir) + "/" + name;
         KernelFile file(path);
         if (!file) {
-            VELDD_LOG(kError, "[xErr] can't open %s\n", path.c_str());
+            VELDD_LOG_AS("SSM_APP_AnalyzeLogmFile", kError, "[xErr] can't open %s\n", path.c_str());
             continue;
         }
         unsigned long count = 0;
@@ -175,7 +175,7 @@ XString boardMemoryMapPage() {
     static constexpr uint32_t kCapacity = 8192;
     XString page = XUTIL_AllocString(kCapacity);
     if (page.data && SSM_SYS_DumpTextFile(kPath, &page, kCapacity) != 0)
-        VELDD_LOG(kError, "[xErr] can't read %s\n", kPath);
+        VELDD_LOG_AS("SSM_APP_ReadBSPMemMapStatus", kError, "[xErr] can't read %s\n", kPath);
     return page;
 }
 
@@ -188,7 +188,8 @@ XString rawBusMonitorPage() {
 
 XString fileViewPage(std::string_view label) {
     Page page(8196);
-    VELDD_LOG(kDebug, "[xDbg] dump %.*s\n", static_cast<int>(label.size()), label.data());
+    VELDD_LOG_AS("SSM_APP_FileViewDataHandler", kDebug, "[xDbg] dump %.*s\n",
+                 static_cast<int>(label.size()), label.data());
     for (const FileViewRow& row : g_file_view_lst) {
         if (label != row.label) continue;
         page.appendf("%s\n", row.path);
@@ -205,7 +206,7 @@ XString poolPage(std::string_view label) {
     Page page(16384);
     const std::string debugPath = poolFile(label, "debug");
     page.appendf("[%s]\n", debugPath.c_str());
-    VELDD_LOG(kDebug, "[xDbg] ++ reading %s\n", debugPath.c_str());
+    VELDD_LOG_AS("SSM_APP_HMAFullInfoDataHandler", kDebug, "[xDbg] ++ reading %s\n", debugPath.c_str());
     if (KernelFile debug(debugPath); debug) {
         char line[kLineBytes];
         DebugEntry e;
@@ -224,7 +225,7 @@ XString poolPage(std::string_view label) {
     page.append("\n");
     const std::string statusPath = poolFile(label, "status");
     page.appendf("[%s]\n", statusPath.c_str());
-    VELDD_LOG(kDebug, "[xDbg] ++ reading %s\n", statusPath.c_str());
+    VELDD_LOG_AS("SSM_APP_HMAFullInfoDataHandler", kDebug, "[xDbg] ++ reading %s\n", statusPath.c_str());
     if (KernelFile status(statusPath); status)
         appendFile(page, status);
     else

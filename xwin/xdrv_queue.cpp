@@ -26,7 +26,10 @@ int resolve(uint32_t queueId) {
     return queueId == 0 ? veld::xdrv::eventQueueId() : static_cast<int>(queueId);
 }
 
-void logErrno() { VELDD_LOG(kError, "[xErr] errno=%d(%s)\n", errno, strerror(errno)); }
+// The system's error after a failed queue call, under the name of the operation that made it.
+void logErrno(const char* operation) {
+    VELDD_LOG_AS(operation, kError, "[xErr] errno=%d(%s)\n", errno, strerror(errno));
+}
 
 }  // namespace
 
@@ -51,7 +54,7 @@ uint32_t XDRV_CreateQueue(const char* name, uint32_t /*ignored*/) {
     VELDD_LOG(kDebug, "[xDbg] ipc_fd = %d, qname = %s, hash = 0x%08x\n", id, name, key);
     if (id < 0) {
         VELDD_LOG(kError, "[xErr] can't create msg_queue (%s)\n", name);
-        logErrno();
+        logErrno(__func__);
         return 0;
     }
     if (std::strcmp(name, veld::xdrv::kEventQueueName) == 0)
@@ -65,7 +68,7 @@ int32_t XDRV_SendQueue(uint32_t queueId, const XEvent* event, uint32_t /*ignored
     const int id = resolve(queueId);
     if (id < 0 || msgsnd(id, &message, sizeof(XEvent), IPC_NOWAIT) != 0) {
         VELDD_LOG(kError, "[xErr] can't send ipc (0x%x)\n", queueId);
-        logErrno();
+        logErrno(__func__);
         return -5;
     }
     return 0;
@@ -77,7 +80,7 @@ int32_t XDRV_ReceiveQueue(uint32_t queueId, XEvent* event, uint32_t /*ignored*/)
     const int id = resolve(queueId);
     if (id < 0 || msgrcv(id, &message, sizeof(XEvent), 0, 0) < 0) {
         VELDD_LOG(kError, "[xErr] rc<0\n");
-        logErrno();
+        logErrno(__func__);
         return -5;
     }
     *event = message.event;

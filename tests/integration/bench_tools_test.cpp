@@ -8,6 +8,7 @@
 #include <sys/ipc.h>
 #include <sys/msg.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <linux/input.h>
 #include <unistd.h>
@@ -259,6 +260,8 @@ TEST(Launcher, ExecutablePathLimits) {
 
 class RegisterTool : public ::testing::Test {
 protected:
+    static constexpr unsigned long kPrefixBytes = 3;
+
     void SetUp() override {
         master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         ASSERT_GE(master_, 0);
@@ -323,6 +326,38 @@ protected:
         return pending;
     }
 
+    // The register tool's thread in the kernel's view, "" when there is none.
+    std::string toolTask() {
+        const std::string tasks = "/proc/" + std::to_string(veldd_.process().pid()) + "/task";
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(tasks, ec)) {
+            std::ifstream comm(entry.path() / "comm");
+            std::string name;
+            std::getline(comm, name);
+            if (name == "reg_tool_task") return entry.path();
+        }
+        return "";
+    }
+
+    // Whether the tool sleeps in read(2) for a request's 3-byte prefix.
+    bool toolWaitsForPrefix() {
+        const std::string task = toolTask();
+        if (task.empty()) return false;
+        std::ifstream syscall(task + "/syscall");
+        long number = -1;
+        std::string fd, buffer, count;
+        syscall >> number >> fd >> buffer >> count;
+        return syscall && number == SYS_read && std::stoul(count, nullptr, 16) == kPrefixBytes;
+    }
+
+    // How often the tool has gone to sleep: it sleeps once more after every wake-up.
+    long toolSwitches() {
+        std::ifstream status(toolTask() + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
+        return -1;
+    }
+
     static std::vector<uint8_t> readRequest(uint32_t address) {
         return {'r', 'd', 0x00, static_cast<uint8_t>(address >> 24),
                 static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
@@ -361,21 +396,17 @@ TEST_F(RegisterTool, WriteChangesTheRegisterAndIsNotAnswered) {
     EXPECT_EQ(receive(8, 300ms), (std::vector<uint8_t>{'r', 'd', 0x11, 0x22, 0x33, 0x44, 0}));
 }
 
-TEST_F(RegisterTool, GarbageIsDroppedAndTheLineResynchronises) {
+TEST_F(RegisterTool, AfterGarbageAndTheIdleWaitTheFirstRequestIsAnswered) {
     setBoardRegister(0x00C0FFEE, 0x01020304);
+    ASSERT_TRUE(eventually([&] { return toolWaitsForPrefix(); }));
+    const long switches = toolSwitches();
     send({'x', 'y', 'z'});
-    // Garbage has no answer. Bytes sent while the tool discards it may be lost with it, so
-    // the request is repeated until the line is idle again, as a sender would.
-    EXPECT_TRUE(receive(1, 300ms).empty());
-    std::vector<uint8_t> reply;
-    ASSERT_TRUE(eventually(
-        [&] {
-            send(readRequest(0x00C0FFEE));
-            reply = receive(7, 300ms);
-            return !reply.empty();
-        },
-        5000ms));
-    EXPECT_EQ(reply, (std::vector<uint8_t>{'r', 'd', 0x01, 0x02, 0x03, 0x04, 0}));
+    EXPECT_TRUE(receive(1, 300ms).empty()) << "garbage has no answer";
+    // The idle wait: the tool has taken the garbage, dropped what was pending with it, and
+    // waits for a prefix again. A request sent now is the next thing it reads.
+    ASSERT_TRUE(eventually([&] { return toolSwitches() > switches && toolWaitsForPrefix(); }));
+    send(readRequest(0x00C0FFEE));
+    EXPECT_EQ(receive(7), (std::vector<uint8_t>{'r', 'd', 0x01, 0x02, 0x03, 0x04, 0}));
 }
 
 TEST_F(RegisterTool, HungUpPortEndsTheTaskInsteadOfSpinning) {
@@ -383,18 +414,9 @@ TEST_F(RegisterTool, HungUpPortEndsTheTaskInsteadOfSpinning) {
     ASSERT_TRUE(logCount(veldd_, "line lost on /dev/ttyAMA1 (", 1)) << veldd_.log();
     // The port is gone for good, so reopening it fails and the task ends.
     EXPECT_TRUE(logCount(veldd_, " open fail [-1]\n", 1)) << veldd_.log();
-    const std::string taskDir = "/proc/" + std::to_string(veldd_.process().pid()) + "/task";
-    auto toolThreads = [&] {
-        int count = 0;
-        for (const auto& entry : fs::directory_iterator(taskDir)) {
-            std::ifstream comm(entry.path() / "comm");
-            std::string name;
-            std::getline(comm, name);
-            count += name == "reg_tool_task";
-        }
-        return count;
-    };
-    EXPECT_TRUE(eventually([&] { return toolThreads() == 0; })) << "the task has ended";
+    EXPECT_TRUE(eventually([&] {
+        return veld::test::threadsNamed(veldd_.process().pid(), "reg_tool_task") == 0;
+    })) << "the task has ended";
     EXPECT_TRUE(veldd_.ping()) << "the daemon is unaffected";
 }
 

@@ -4,6 +4,8 @@
 #include <sys/ipc.h>
 #include <sys/msg.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 
@@ -53,6 +55,20 @@ private:
     const TestRoot& root_;
     Process process_;
 };
+
+// Threads of process `pid` named `name` (as /proc shows them).
+inline int threadsNamed(pid_t pid, const std::string& name) {
+    int count = 0;
+    std::error_code ec;
+    for (const auto& entry :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        std::ifstream comm(entry.path() / "comm");
+        std::string line;
+        std::getline(comm, line);
+        count += line == name;
+    }
+    return count;
+}
 
 // Counts the occurrences of `needle` in `text`.
 inline size_t countOf(const std::string& text, const std::string& needle) {

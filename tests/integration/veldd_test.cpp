@@ -1,5 +1,6 @@
 // veldd as a whole process: single instance, options, the message loop's dispatch and
-// replies, keys reaching the window system's queue, and hostile input on the endpoint.
+// replies, keys reaching the window system's queue, hostile input on the endpoint, the tasks
+// it starts (the chip's file monitor, register-tool tasks that end) and what they leave.
 #include <gtest/gtest.h>
 #include <sys/ipc.h>
 #include <sys/msg.h>
@@ -16,7 +17,9 @@ namespace {
 using namespace std::chrono_literals;
 using veld::test::countOf;
 using veld::test::DaemonProcess;
+using veld::test::eventually;
 using veld::test::TestRoot;
+using veld::test::threadsNamed;
 using veld::tools::DaemonClient;
 using veld::tools::makeRequest;
 
@@ -33,6 +36,23 @@ long residentKiB(pid_t pid) {
     while (std::getline(status, line))
         if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
     return -1;
+}
+
+// What the process holds of its address space: mappings and virtual size.
+struct Footprint {
+    size_t mappings = 0;
+    long virtualKiB = -1;
+};
+
+Footprint footprint(pid_t pid) {
+    Footprint f;
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::ifstream maps(proc + "/maps");
+    for (std::string line; std::getline(maps, line);) ++f.mappings;
+    std::ifstream status(proc + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmSize:", 0) == 0) f.virtualKiB = std::stol(line.substr(7));
+    return f;
 }
 
 TEST(Veldd, PidFileLeftBehindBlocksTheStart) {
@@ -194,6 +214,77 @@ TEST(Veldd, AutoStartNeedsAValueBeginningWithOne) {
         << "no delay without the key";
     EXPECT_EQ(veldd.log().find("starting window system"), std::string::npos);
     EXPECT_EQ(veldd.log().find("starting keyboard handler"), std::string::npos);
+}
+
+TEST(Veldd, FileMonitorRunsOnlyOnChips35And36) {
+    struct Case {
+        const char* chip;  // null: VELD_CHIP unset, the default chip
+        int monitors;
+    } cases[] = {{nullptr, 0}, {"34", 0}, {"35", 1}, {"36", 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.chip ? c.chip : "default");
+        TestRoot root;
+        DaemonProcess veldd(root);
+        std::map<std::string, std::string> env;
+        if (c.chip) env["VELD_CHIP"] = c.chip;
+        ASSERT_TRUE(veldd.start({"-f"}, "", env));
+        // The file monitor is created before the loop starts, so it exists once pings are
+        // answered; the thread names itself as it starts.
+        ASSERT_TRUE(eventually([&] { return veldd.ping(); }));
+        const pid_t pid = veldd.process().pid();
+        if (c.monitors) {
+            EXPECT_TRUE(eventually([&] { return threadsNamed(pid, "inoti_tsk") == 1; }));
+            EXPECT_TRUE(eventually([&] {
+                return countOf(veldd.log(), "<!> Launch monitor for /tmp/adjust_cmd.txt\n") == 1;
+            })) << veldd.log();
+        } else {
+            std::this_thread::sleep_for(200ms);
+            EXPECT_EQ(threadsNamed(pid, "inoti_tsk"), 0);
+            EXPECT_EQ(countOf(veldd.log(), "Launch monitor for"), 0u);
+        }
+        EXPECT_EQ(threadsNamed(pid, "inoti_tsk"), c.monitors) << "exactly one, never more";
+    }
+}
+
+TEST(Veldd, EndedRegisterToolTasksLeaveNothingBehind) {
+    // No /dev/ttyAMA1 in the root: every register-tool task ends at once. One malloc arena,
+    // so that the virtual size follows the threads and not how many arenas the C library
+    // chose to open for tasks that happened to overlap.
+    TestRoot root;
+    DaemonProcess veldd(root);
+    ASSERT_TRUE(veldd.start({"-f"}, "", {{"MALLOC_ARENA_MAX", "1"}}));
+    ASSERT_TRUE(eventually([&] { return veldd.ping(); }));
+    const pid_t pid = veldd.process().pid();
+    DaemonClient client = openClient();
+    std::string error;
+    size_t started = 0;
+    // One task at a time, each waited out: ended, its two open failures logged, its thread
+    // gone. Tasks that overlap share what the C library caches for threads; one at a time,
+    // anything an ended task keeps shows as growth.
+    auto startTasks = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            ASSERT_TRUE(client.request(makeRequest(0x4bf10002, true), 2000, error)) << error;
+            ++started;
+            ASSERT_TRUE(eventually([&] {
+                return countOf(veldd.log(), " open fail [-1]\n") == 2 * started &&
+                       threadsNamed(pid, "reg_tool_task") == 0;
+            })) << started << " tasks";
+        }
+    };
+    startTasks(20);  // first-use allocations settle
+    const Footprint before = footprint(pid);
+    startTasks(300);
+    const Footprint after = footprint(pid);
+    // An ended task that kept its thread would hold its stack and guard: two mappings each.
+    EXPECT_LE(after.mappings, before.mappings + 8) << before.mappings << " -> " << after.mappings;
+    EXPECT_LE(after.virtualKiB, before.virtualKiB + 2048)
+        << before.virtualKiB << " KiB -> " << after.virtualKiB << " KiB";
+
+    // Threads can still be created: the monitor starts with its tick and samplers.
+    ASSERT_TRUE(client.request(makeRequest(0x4bf10003, true), 2000, error)) << error;
+    for (const char* name : {"ssm_task", "uxm_tmr", "fps_tsk"})
+        EXPECT_TRUE(eventually([&] { return threadsNamed(pid, name) == 1; })) << name;
+    EXPECT_TRUE(veldd.ping());
 }
 
 }  // namespace

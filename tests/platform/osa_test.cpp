@@ -1,5 +1,6 @@
 // Threads, named memory, semaphores, clocks and the simulated board.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <filesystem>
@@ -41,6 +42,36 @@ TEST(Osa, ThreadsCarryTheirNameAndJoinWithTheirResult) {
     EXPECT_EQ(VELD_OSA_JoinThread(t, &result), 0);
     EXPECT_EQ(result, &token);
     EXPECT_EQ(VELD_OSA_CreateThread("x", nullptr, nullptr, 0, 2, 0), 0u);
+}
+
+std::atomic<int> gEnded{0};
+
+void* detachAndEnd(void*) {
+    pthread_detach(pthread_self());
+    ++gEnded;
+    return nullptr;
+}
+
+size_t mappings() {
+    std::ifstream maps("/proc/self/maps");
+    size_t n = 0;
+    for (std::string line; std::getline(maps, line);) ++n;
+    return n;
+}
+
+TEST(Osa, ThreadsThatDetachThemselvesAreReleasedWhenTheyEnd) {
+    // Each ends at once, often before its creator is back: the library must not touch the
+    // handle after creation, and nothing of an ended thread may stay behind.
+    auto run = [](int count) {
+        gEnded = 0;
+        for (int i = 0; i < count; ++i)
+            ASSERT_NE(VELD_OSA_CreateThread("detached", detachAndEnd, nullptr, 32768, 2, 0), 0u);
+        ASSERT_TRUE(veld::test::eventually([&] { return gEnded == count && !threadNamed("detached"); }));
+    };
+    run(20);
+    const size_t before = mappings();
+    run(200);
+    EXPECT_LE(mappings(), before + 16) << "from " << before;
 }
 
 TEST(Osa, NamedMemoryIsSharedByName) {

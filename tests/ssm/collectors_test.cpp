@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "ssm_sys.h"
 #include "test_root.h"
+#include "xdrv.h"
 #include "xstring.h"
 
 namespace {
@@ -156,6 +158,55 @@ TEST_F(Collectors, FirstFrameRatePassOnlyRecordsCounters) {
     uint32_t fps[4] = {9, 9, 9, 9};
     ASSERT_EQ(SSM_SYS_GetOSDFpsData(fps), 0);
     for (uint32_t v : fps) EXPECT_EQ(v, 0u);
+}
+
+TEST_F(Collectors, LaterFrameRatePassesMeasureFromTheTickAndCarryTheCounts) {
+    // fb0 and fb1 flip, fb2 has no status file, fb3 has a status without a counter line.
+    auto counters = [&](uint64_t fb0, uint64_t fb1) {
+        root_.writeFile("/proc/qv/fbdev/fb0/status", "layer 0\nflip_count " + std::to_string(fb0) + "\n");
+        root_.writeFile("/proc/qv/fbdev/fb1/status", "flip_count\t" + std::to_string(fb1) + " total\n");
+        root_.writeFile("/proc/qv/fbdev/fb3/status", "layer 3\n");
+    };
+    // The tick before and after a pass: the pass took its own reading in between.
+    struct Pass {
+        uint32_t before, after;
+    };
+    auto pass = [] {
+        Pass p{XUTIL_GetTick(), 0};
+        veld::ssm::sampleFpsOnce();
+        p.after = XUTIL_GetTick();
+        return p;
+    };
+    // The rates lie between those over the longest and the shortest possible elapsed time.
+    auto expectRates = [](const Pass& earlier, const Pass& later, const uint64_t (&counts)[4],
+                          const uint64_t (&previous)[4]) {
+        uint32_t fps[4] = {};
+        ASSERT_EQ(SSM_SYS_GetOSDFpsData(fps), 0);
+        for (int n = 0; n < 4; ++n) {
+            const uint32_t slowest = veld::ssm::flipRate(counts[n], previous[n], later.after - earlier.before);
+            const uint32_t fastest = veld::ssm::flipRate(counts[n], previous[n], later.before - earlier.after);
+            EXPECT_GE(fps[n], slowest) << "fb" << n;
+            EXPECT_LE(fps[n], fastest) << "fb" << n;
+        }
+    };
+
+    counters(1000, 500);
+    const Pass first = pass();
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    counters(1060, 530);
+    const Pass second = pass();
+    expectRates(first, second, {1060, 530, 0, 0}, {1000, 500, 0, 0});
+    uint32_t fps[4] = {};
+    ASSERT_EQ(SSM_SYS_GetOSDFpsData(fps), 0);
+    EXPECT_GT(fps[0], 600u) << "60 flips in well under a second are more than 60 per second";
+
+    // The third pass counts from the second's counters, not the first's.
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    counters(1090, 530);
+    const Pass third = pass();
+    expectRates(second, third, {1090, 530, 0, 0}, {1060, 530, 0, 0});
+    ASSERT_EQ(SSM_SYS_GetOSDFpsData(fps), 0);
+    EXPECT_EQ(fps[1], 0u) << "no flips since the last pass";
 }
 
 TEST_F(Collectors, DumpTextFileStopsAtCapacity) {

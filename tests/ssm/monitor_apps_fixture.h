@@ -103,6 +103,9 @@ protected:
     }
 
     bool logged(const std::string& text) { return log_ && log_->contains(text); }
+    bool loggedBy(const std::string& function, const std::string& text) {
+        return log_ && log_->containsFrom(function, text);
+    }
 
     // ---- memory ---------------------------------------------------------------------------------
 

@@ -1,6 +1,7 @@
 // Panels and the panel column, on the real window system in a private root and namespace.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 
 #include "ssm_app.h"
@@ -10,11 +11,13 @@
 #include "veldcore_host.h"
 #include "veldd_log.h"
 #include "xdrv.h"
+#include "xwin/log_lines.h"
 #include "xwm.h"
 
 namespace {
 
 using veld::test::TestRoot;
+using veld::ssm::LOGPanel_Timer;
 
 class Panels : public ::testing::Test {
 protected:
@@ -117,6 +120,48 @@ TEST_F(Panels, AppTableLookupsAndFailedStarts) {
     EXPECT_EQ(SSM_APP_GetActiveAppDesc(), nullptr);
     EXPECT_EQ(g_ssm_palette[128 + 2], XGRP_DimEntry(0xf0ff6410u));
     EXPECT_EQ(g_ssm_palette[13], 0u);
+}
+
+TEST_F(Panels, LogPanelLineCarriesTheCpuAndEachLoadedDdr) {
+    veld::test::LogLines log;
+    ASSERT_EQ(SSM_APP_LOGPanel(0), 0);  // the mutex first, so the panels report to it
+    ASSERT_EQ(SSM_APP_CPUPanel(0, nullptr), 0);
+    refresh(SSM_FORM_CPU_PANEL);  // user 10 % + system 10 % since boot
+
+    // "[%5d.%06d] " from the nanosecond tick, then the loads; the line is written under the
+    // timer's own name at level 9.
+    const std::regex kLine(R"(^[0-9]+\.[0-9]{6} veldd\[9\] LOGPanel_Timer:[0-9]+ \[([ 0-9]{5,})\.([0-9]{6})\] (.*)\n$)");
+    auto loadLine = [&](size_t index) {
+        const auto lines = log.withText("CPU: ");
+        EXPECT_GT(lines.size(), index);
+        if (lines.size() <= index) return std::string();
+        std::smatch m;
+        EXPECT_TRUE(std::regex_match(lines[index], m, kLine)) << lines[index];
+        if (m.empty()) return std::string();
+        const double seconds = std::stod(m[1].str());
+        EXPECT_NEAR(seconds, static_cast<double>(XUTIL_GetNsTick() / 1000000000ull), 1.0);
+        return m[3].str();
+    };
+    // Only the CPU panel has reported: "BW: " with nothing after it.
+    LOGPanel_Timer(nullptr, 0);
+    EXPECT_EQ(loadLine(0), "CPU: 20.0%  BW: ");
+
+    // DDR 0 at 40 %, DDR 1 idle (left out), DDR 2 at 2.5 %: "%4.1f%% " each.
+    root_.writeFile("/proc/qv/qvbus/pmtctrl", "");
+    root_.writeFile("/proc/qv/qvbus/pmtopts", "");
+    root_.writeFile("/proc/qv/qvbus/status",
+                    "ddr_num: 3\nddr0.max_bw: 1000\nddr1.max_bw: 500\nddr2.max_bw: 1000\n");
+    root_.writeFile("/proc/qv/qvbus/pmtinfo", "TOTAL 100 300 0 0 25 0\n");
+    SSM_SYS_Init();
+    veld::ssm::samplePmtOnce();
+    ASSERT_EQ(SSM_APP_PMTPanel(0, nullptr), 0);
+    refresh(SSM_FORM_PMT_PANEL);
+    LOGPanel_Timer(nullptr, 0);
+    EXPECT_EQ(loadLine(1), "CPU: 20.0%  BW: 40.0%  2.5% ");
+
+    ASSERT_EQ(SSM_APP_LOGPanel(1), 0);
+    LOGPanel_Timer(nullptr, 0);
+    EXPECT_EQ(log.withText("CPU: ").size(), 2u) << "level 9 is off with the panel";
 }
 
 }  // namespace

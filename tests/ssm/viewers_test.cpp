@@ -119,6 +119,38 @@ TEST_F(Viewers, BoardMemoryMapIsTheWholeFileOrNothing) {
     EXPECT_EQ(take(veld::ssm::boardMemoryMapPage()), "kernel 0x0 0xfffffff\nfb 0x3c000000 0x3fffffff\n");
 }
 
+TEST_F(Viewers, LogLinesCarryTheDocumentedFunctionNames) {
+    ASSERT_EQ(mkdir(root_.path("/proc/logm").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("gone", root_.path("/proc/logm/vdec").c_str()), 0);  // can't be opened
+    root_.writeFile("/proc/hma/surface/debug", "size=0x100\n");
+    XEvent key{};
+    key.type = XEVENT_KEY;
+    key.key.code = 0x99;
+    SSM_GlobalEventHandler(&key, 0);
+    take(veld::ssm::logErrorCountsPage());
+    take(veld::ssm::boardMemoryMapPage());
+    take(veld::ssm::fileViewPage("MPROT Info"));
+    take(veld::ssm::poolPage("hma/surface"));
+    take(veld::ssm::allPoolsPage());
+    SSM_SYS_Init();  // no bus monitor in this root
+
+    struct Row {
+        const char* function;
+        const char* text;
+    } rows[] = {
+        {"SSM_GlobalEventHandler", "[xDbg] global key handler : 0x99\n"},
+        {"SSM_APP_AnalyzeLogmFile", "[xErr] can't open /proc/logm/vdec\n"},
+        {"SSM_APP_ReadBSPMemMapStatus", "[xErr] can't read /proc/qv/base/status\n"},
+        {"SSM_APP_FileViewDataHandler", "[xDbg] dump MPROT Info\n"},
+        {"SSM_APP_HMAFullInfoDataHandler", "[xDbg] ++ reading /proc/hma/surface/debug\n"},
+        {"SSM_APP_HMAFullInfoDataHandler", "[xDbg] ++ reading /proc/hma/surface/status\n"},
+        {"SSM_APP_GetBriefHMAInfo", "[xDbg] Readling /proc/hma/surface/debug...\n"},
+        {"SSM_APP_GetBriefHMAInfo", "[xDbg] Readling /proc/hma/surface/status...\n"},
+        {"SSM_SYS_Init", "[xErr] can't open /proc/qv/qvbus/pmtctrl\n"},
+    };
+    for (const Row& row : rows) EXPECT_TRUE(loggedBy(row.function, row.text)) << row.function << ": " << row.text;
+}
+
 TEST_F(Viewers, TextAppRunsInTheAppFormRebuildsOnOkAndStopsWithKey109) {
     root_.writeFile("/proc/logm/vdec", "\terror log count=5\n");
     SSM_APP_Run(513, "LOGM Info");

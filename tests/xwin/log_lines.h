@@ -33,11 +33,22 @@ public:
     LogLines(const LogLines&) = delete;
     LogLines& operator=(const LogLines&) = delete;
 
-    bool contains(const std::string& text) {
-        std::lock_guard lock(mutex_);
-        for (const auto& line : lines_)
-            if (line.find(text) != std::string::npos) return true;
+    bool contains(const std::string& text) { return !withText(text).empty(); }
+
+    // Whether a line with `text` carries `function` in its function field.
+    bool containsFrom(const std::string& function, const std::string& text) {
+        for (const auto& line : withText(text))
+            if (line.find("] " + function + ":") != std::string::npos) return true;
         return false;
+    }
+
+    // The lines that contain `text`, in order.
+    std::vector<std::string> withText(const std::string& text) {
+        std::lock_guard lock(mutex_);
+        std::vector<std::string> found;
+        for (const auto& line : lines_)
+            if (line.find(text) != std::string::npos) found.push_back(line);
+        return found;
     }
 
 private:

@@ -119,7 +119,8 @@ void layoutCells(XMenuListWgt& w, const XMenuListDesc& desc) {
             const int64_t y = int64_t{w.listArea.y} + int64_t{r} * (rowHeight + kRowGap);
             XPosInfo& cell = w.cells[c + r * w.columns];
             cell = makeRect(x, y, desc.columnWidths[c], rowHeight);
-            VELDD_LOG(kDebug, "[xDbg] [%2d,%3d] %3d,%3d\n", c, r, cell.x, cell.y);
+            VELDD_LOG_AS("XMenuListWgt_Create", kDebug, "[xDbg] [%2d,%3d] %3d,%3d\n", c, r, cell.x,
+                         cell.y);
             x += desc.columnWidths[c];
         }
     }

@@ -1,11 +1,14 @@
 // Threads, clocks and sleep of the platform library on a PC: POSIX threads that carry their
 // name (visible in /proc/<pid>/task/*/comm) and CLOCK_MONOTONIC.
 #include <pthread.h>
+#include <semaphore.h>
 #include <time.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <new>
 
 #include "host_internal.h"
 #include "veldcore.h"
@@ -16,6 +19,35 @@ uint64_t monotonicNs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
+}
+
+// What a new thread needs before its entry runs. The thread names itself and the creator
+// waits for that, so a thread carries its name once it is created and the creator never
+// touches the handle afterwards: a task that nobody joins may detach itself and be gone
+// before its creator returns. The creator and the thread each hold the record; the last
+// to let go frees it.
+struct ThreadStart {
+    VELD_THREAD_ENTRY entry;
+    void* argument;
+    char name[16];
+    sem_t named;
+    std::atomic<int> holders{2};
+};
+
+void release(ThreadStart* start) {
+    if (start->holders.fetch_sub(1) != 1) return;
+    sem_destroy(&start->named);
+    delete start;
+}
+
+void* startThread(void* raw) {
+    auto* start = static_cast<ThreadStart*>(raw);
+    if (start->name[0] != '\0') pthread_setname_np(pthread_self(), start->name);
+    const VELD_THREAD_ENTRY entry = start->entry;
+    void* const argument = start->argument;
+    sem_post(&start->named);
+    release(start);
+    return entry(argument);
 }
 
 }  // namespace
@@ -32,19 +64,26 @@ VELD_THREAD VELD_OSA_CreateThread(const char* name, VELD_THREAD_ENTRY entry, voi
         size_t size = stackBytes < PTHREAD_STACK_MIN ? PTHREAD_STACK_MIN : stackBytes;
         pthread_attr_setstacksize(&attr, size);
     }
+    auto* start = new (std::nothrow) ThreadStart{entry, argument, {}, {}};
+    if (!start || sem_init(&start->named, 0, 0) != 0) {
+        delete start;
+        pthread_attr_destroy(&attr);
+        VELD_HOST_LOG(1, "thread %s not created: %s\n", name ? name : "?", strerror(ENOMEM));
+        return 0;
+    }
+    if (name) strncpy(start->name, name, sizeof start->name - 1);
     pthread_t thread{};
-    const int rc = pthread_create(&thread, &attr, entry, argument);
+    const int rc = pthread_create(&thread, &attr, startThread, start);
     pthread_attr_destroy(&attr);
     if (rc != 0) {
+        sem_destroy(&start->named);
+        delete start;
         VELD_HOST_LOG(1, "thread %s not created: %s\n", name ? name : "?", strerror(rc));
         return 0;
     }
-    if (name && *name) {
-        char shortName[16];
-        strncpy(shortName, name, sizeof shortName - 1);
-        shortName[sizeof shortName - 1] = '\0';
-        pthread_setname_np(thread, shortName);
+    while (sem_wait(&start->named) != 0 && errno == EINTR) {
     }
+    release(start);
     static_assert(sizeof(pthread_t) <= sizeof(VELD_THREAD));
     return static_cast<VELD_THREAD>(thread);
 }

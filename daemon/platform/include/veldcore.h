@@ -55,8 +55,11 @@ extern int32_t g_global_vdk_logm_fd;
 typedef uintptr_t VELD_THREAD; /* 0 = no thread */
 typedef void* (*VELD_THREAD_ENTRY)(void* argument);
 
-/* Starts a joinable thread named `name` (shown by the system, first 15 bytes). A stack size
- * of 0 takes the platform default. Returns 0 on failure. */
+/* Starts a joinable thread named `name` (shown by the system, first 15 bytes; the thread
+ * carries it by the time this returns). A stack size of 0 takes the platform default. Returns
+ * 0 on failure. The thread is a POSIX thread and the library makes no use of the handle once
+ * the thread runs, so a thread that nobody will join may detach itself
+ * (pthread_detach(pthread_self())) and is released when it ends. */
 VELD_THREAD VELD_OSA_CreateThread(const char* name, VELD_THREAD_ENTRY entry, void* argument,
                                   uint32_t stackBytes, int32_t priority, uint32_t flags);
 /* Waits for the thread to end and releases it; its return value goes to *result when not
