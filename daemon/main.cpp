@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "seam.h"
 #include "veldd.h"
@@ -26,12 +27,21 @@ bool anotherInstance(const std::string& pidPath) {
     if (std::fscanf(file, " %d", &pid) != 1) std::fprintf(stderr, "can't get pid info\n");
     std::fclose(file);
     VELDD_LOG_AS("main", kUnexpected, "veldd(%d) is already running\n", pid);
+    // The log may be a file nobody watches: the one who started this copy hears it too.
+    std::fprintf(stderr, "veldd(%d) is already running\n", pid);
     return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Help is asked for, not a mistake: the usage on standard output, whatever else runs.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf(kUsage, argv[0]);
+            return 0;
+        }
+    }
     VELD_InitSystem(argc, argv);
     if (g_veldd_logm_fd < 0) g_veldd_logm_fd = VELD_LOGM_ObjRegister("veldd");
     VELD_LOGM_BitMaskEnable(g_veldd_logm_fd, kFailure);

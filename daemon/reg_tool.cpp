@@ -127,7 +127,10 @@ int uart_daemon_init(void) {
     const std::string port = veld::seam::path(kPortPath);
     const int fd = open(port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
+        const int error = errno;
         VELDD_LOG(kProgress, " open fail [%d]\n", fd);
+        VELDD_LOG(kProgress, " open fail: %s: %s\n", port.c_str(), strerror(error));
+        errno = error;
         return fd;
     }
     applyLineSettings(fd);

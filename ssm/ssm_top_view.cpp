@@ -58,9 +58,11 @@ void freeInFlight() {
     gInFlight.clear();
 }
 
+// The command's error output joins its page: a missing command or one that needs other rights
+// says so on the view instead of leaving it empty.
 const char* commandFor(const char* label) {
-    if (std::strcmp(label, "linux/cpu top") == 0) return "top -n 1 -b";
-    if (std::strcmp(label, "linux/io top") == 0) return "iotop -n 1 -b -o";
+    if (std::strcmp(label, "linux/cpu top") == 0) return "top -n 1 -b 2>&1";
+    if (std::strcmp(label, "linux/io top") == 0) return "iotop -n 1 -b -o 2>&1";
     return nullptr;
 }
 

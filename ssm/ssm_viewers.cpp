@@ -41,7 +41,7 @@ constexpr FileViewRow g_file_view_lst[] = {
     {"TE MCU Info", "/proc/qv/te/mcu0/status"},
     {"TE MCU Info", "/proc/qv/te/mcu1/status"},
     {"AVS/PM Status", "/proc/qv/pm/status"},
-    {"MPROT  Status", "/proc/qv/mpro/status"},
+    {"MPROT Info", "/proc/qv/mpro/status"},
 };
 
 class Directory {

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -414,6 +415,9 @@ TEST_F(RegisterTool, HungUpPortEndsTheTaskInsteadOfSpinning) {
     ASSERT_TRUE(logCount(veldd_, "line lost on /dev/ttyAMA1 (", 1)) << veldd_.log();
     // The port is gone for good, so reopening it fails and the task ends.
     EXPECT_TRUE(logCount(veldd_, " open fail [-1]\n", 1)) << veldd_.log();
+    EXPECT_TRUE(std::regex_search(veldd_.log(), std::regex(" open fail \\[-1\\]\n.* open fail: " +
+                                                           root_.path("/dev/ttyAMA1") + ": [A-Z][a-z ]+\n")))
+        << "the second line names the device and the error: " << veldd_.log();
     EXPECT_TRUE(eventually([&] {
         return veld::test::threadsNamed(veldd_.process().pid(), "reg_tool_task") == 0;
     })) << "the task has ended";

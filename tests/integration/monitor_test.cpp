@@ -2,6 +2,10 @@
 // key 73, checked on the pixels of the frame buffer.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <filesystem>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -80,6 +84,44 @@ TEST(Monitor, LogPanelWritesALoadLineEverySecond) {
     const size_t lines = veld::test::countOf(veldd.log(), "CPU: ");
     std::this_thread::sleep_for(2200ms);
     EXPECT_EQ(veld::test::countOf(veldd.log(), "CPU: "), lines);
+}
+
+// The simulated board: the bus monitor's columns stand under their headers, files keep changing
+// while the board runs, and its spare files never show in the folders that readers list.
+TEST(SimulatedBoard, ColumnsLineUpAndFilesChangeInPlace) {
+    TestRoot root;
+    veld::test::Process board;
+    ASSERT_TRUE(board.start(veld::test::builtProgram("sim/veld_board"),
+                            {"veld_board", "--root", root.root(), "--period", "20"}, {}, root.path("/board.out")));
+    std::string first;
+    ASSERT_TRUE(veld::test::eventually([&] {
+        first = root.readFile("/proc/qv/fbdev/fb0/status");
+        return !first.empty();
+    }));
+    EXPECT_TRUE(veld::test::eventually([&] { return root.readFile("/proc/qv/fbdev/fb0/status") != first; }))
+        << "the frame counter moves";
+
+    std::istringstream pmt(root.readFile("/proc/qv/qvbus/pmtinfo"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(pmt, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 5u);
+    // The right edge of every header word, and of every number below it.
+    auto rightEdges = [](const std::string& line, size_t from) {
+        std::vector<size_t> edges;
+        for (size_t i = from; i < line.size(); ++i)
+            if (line[i] != ' ' && (i + 1 == line.size() || line[i + 1] == ' ')) edges.push_back(i);
+        return edges;
+    };
+    const std::vector<size_t> header = rightEdges(lines[1], 0);
+    ASSERT_EQ(header.size(), 4u) << lines[1];
+    for (size_t row = 2; row < lines.size(); ++row)
+        EXPECT_EQ(rightEdges(lines[row], lines[row].find(' ')), header) << lines[1] << "\n" << lines[row];
+
+    for (const char* folder : {"/proc/logm", "/proc/hma/surface", "/proc/qv/fbdev/fb0"})
+        for (const auto& entry : std::filesystem::directory_iterator(root.path(folder)))
+            EXPECT_EQ(entry.path().filename().string().rfind('.', 0), std::string::npos) << entry.path();
+    board.kill(SIGTERM);
+    EXPECT_EQ(board.wait(5000ms), 0);
 }
 
 }  // namespace

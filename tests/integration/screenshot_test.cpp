@@ -3,6 +3,9 @@
 // and read back with libpng.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csetjmp>
@@ -11,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli.h"
 #include "screenshot.h"
 #include "test_root.h"
 #include "veld_framebuffer.h"
@@ -67,11 +71,11 @@ bool readPng(const std::string& path, Png& png) {
 }
 
 int screenshot(std::vector<std::string> args) {
-    args.insert(args.begin(), "screenshot");
+    args.insert(args.begin(), {"veldctl", "screenshot"});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    return veld::tools::runScreenshot(static_cast<int>(args.size()), argv.data());
+    return veld::tools::runVeldctl(static_cast<int>(args.size()), argv.data());
 }
 
 class ScreenshotTest : public ::testing::Test {
@@ -186,19 +190,20 @@ TEST_F(ScreenshotTest, FailuresAreOneLineAndNonZero) {
     struct Case {
         std::vector<std::string> args;
         int status;
-        const char* message;
+        std::string message;
     };
     const std::string path = root.path("/tmp/x.png");
     const std::vector<Case> cases = {
-        {{}, 2, "missing output file"},
-        {{path, "--wait-frame"}, 2, "--wait-frame needs a frame number"},
-        {{path, "--wait-frame", "0"}, 2, "--wait-frame needs a frame number"},
-        {{path, "--timeout", "-4"}, 2, "--timeout needs milliseconds"},
+        {{}, 2, "missing argument (usage: veldctl screenshot FILE.png"},
+        {{path, "--wait-frame"}, 2, "--wait-frame needs N"},
+        {{path, "--wait-frame", "0"}, 2, "--wait-frame needs a frame number from 1"},
+        {{path, "--timeout", "-4"}, 2, "--timeout needs a number (MS), not '-4'"},
         {{path, "--bogus"}, 2, "unknown option --bogus"},
-        {{path, path}, 2, "one output file only"},
+        {{path, path}, 2, "unexpected argument"},
         {{path, "--wait-frame", "9", "--timeout", "10"}, 1,
          "frame 9 was not shown within 10 ms (latest is frame 1)"},
-        {{root.path("/no/such/dir/x.png")}, 1, "cannot write"},
+        {{root.path("/no/such/dir/x.png")}, 1,
+         "cannot write " + root.path("/no/such/dir/x.png") + ": No such file or directory"},
     };
     for (const Case& c : cases) {
         testing::internal::CaptureStderr();
@@ -216,6 +221,55 @@ TEST_F(ScreenshotTest, FailuresAreOneLineAndNonZero) {
     EXPECT_EQ(screenshot({path}), 1);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("no frame has been shown on layer 1"),
               std::string::npos);
+}
+
+TEST_F(ScreenshotTest, StaleFramesAreWrittenButReported) {
+    const std::string path = root.path("/tmp/stale.png");
+    struct Run {
+        int status;
+        std::string err;
+    };
+    const auto run = [&](std::vector<std::string> args) {
+        testing::internal::CaptureStderr();
+        testing::internal::CaptureStdout();
+        const int status = screenshot(std::move(args));
+        testing::internal::GetCapturedStdout();
+        return Run{status, testing::internal::GetCapturedStderr()};
+    };
+    // Frame 2 comes from a process that has ended since.
+    const pid_t painter = fork();
+    ASSERT_GE(painter, 0);
+    if (painter == 0) _exit(XDRV_UpdateScreen(&display) == 0 ? 0 : 1);
+    int waitStatus = 0;
+    ASSERT_EQ(waitpid(painter, &waitStatus, 0), painter);
+    ASSERT_EQ(WEXITSTATUS(waitStatus), 0);
+    Run r = run({path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("frame 2 is stale: the process that drew it (pid " + std::to_string(painter) +
+                         ") has ended"),
+              std::string::npos)
+        << r.err;
+    Png png;
+    EXPECT_TRUE(readPng(path, png)) << "the image is written all the same";
+    EXPECT_EQ(run({path, "--allow-stale"}).status, 0);
+
+    // Frame 3 is this process's, but the pid file names a newer daemon that has not drawn yet.
+    ASSERT_EQ(XDRV_UpdateScreen(&display), 0);
+    EXPECT_EQ(run({path}).status, 0);
+    const pid_t daemon = fork();
+    ASSERT_GE(daemon, 0);
+    if (daemon == 0) {
+        pause();
+        _exit(0);
+    }
+    root.writeFile("/tmp/veldd.pid", std::to_string(daemon) + "\n");
+    r = run({path});
+    kill(daemon, SIGKILL);
+    waitpid(daemon, nullptr, 0);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("veldd (pid " + std::to_string(daemon) + ") has not drawn a frame yet"),
+              std::string::npos)
+        << r.err;
 }
 
 TEST_F(ScreenshotTest, HelpNamesTheBackground) {

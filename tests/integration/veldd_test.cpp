@@ -70,11 +70,15 @@ TEST(Veldd, PidFileLeftBehindBlocksTheStart) {
                                                  : ") is already running"),
                   std::string::npos);
         EXPECT_EQ(veldd.output().find("can't get pid info") != std::string::npos, !c.pidReadable);
+        EXPECT_NE(veldd.output().find(c.pidReadable ? "veldd(4242) is already running\n"
+                                                    : ") is already running\n"),
+                  std::string::npos)
+            << "the reason is on standard error too: " << veldd.output();
         EXPECT_EQ(root.readFile("/tmp/veldd.pid"), c.pidFile) << "the file is left as it was";
     }
 }
 
-TEST(Veldd, UnknownOptionPrintsUsageAndForegroundChangesNothing) {
+TEST(Veldd, UnknownOptionAndHelpPrintUsageAndForegroundChangesNothing) {
     TestRoot root;
     DaemonProcess bad(root);
     ASSERT_TRUE(bad.start({"-x"}));
@@ -83,6 +87,16 @@ TEST(Veldd, UnknownOptionPrintsUsageAndForegroundChangesNothing) {
                                 " [-f]\n  -f : run foreground. do not daemonize.\n"),
               std::string::npos)
         << bad.output();
+
+    for (const char* help : {"--help", "-h"}) {
+        TestRoot r;
+        r.writeFile("/tmp/veldd.pid", "4242\n");  // help is printed whatever runs
+        DaemonProcess asked(r);
+        ASSERT_TRUE(asked.start({help}));
+        EXPECT_EQ(asked.process().wait(5s), 0) << help;
+        EXPECT_EQ(asked.output(), DaemonProcess::program() + " [-f]\n  -f : run foreground. do not daemonize.\n")
+            << help;
+    }
 
     for (std::vector<std::string> args : {std::vector<std::string>{}, {"-f"}}) {
         TestRoot r;

@@ -3,6 +3,7 @@
 
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "veldcore.h"
@@ -70,6 +71,37 @@ TEST_F(Log, LongLinesAreCutAndStillEndTheLine) {
     ASSERT_EQ(captured_.lines.size(), 1u);
     EXPECT_LT(captured_.lines[0].size(), 4096u);
     EXPECT_EQ(captured_.lines[0].back(), '\n');
+}
+
+TEST_F(Log, StormsOfIdenticalLinesAreSummedUp) {
+    const int32_t h = VELD_LOGM_ObjRegister("logtest");
+    VELD_LOGM_BitMaskEnable(h, 1);
+    for (int i = 0; i < 40; ++i) {
+        VELD_LOGM_WriteLog(h, 1, "flood", 7, "reply to @%s lost\n", "client");
+        if (i % 4 == 0) VELD_LOGM_WriteLog(h, 1, "other", 8, "tick %d\n", i);  // all differ
+    }
+    auto count = [&](const std::string& text) {
+        size_t n = 0;
+        for (const std::string& line : captured_.lines) n += line.find(text) != std::string::npos;
+        return n;
+    };
+    EXPECT_EQ(count("flood:7 reply to @client lost\n"), 5u) << "the first few, interleaved or not";
+    EXPECT_EQ(count("other:8 tick"), 10u);
+    EXPECT_EQ(count("repeated"), 0u) << "the summary waits for the end of the second";
+
+    // Once the second is over, the next line of any kind brings the summary, in the line format
+    // of the repeated line; the same line is then written again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+    VELD_LOGM_WriteLog(h, 1, "other", 9, "after the storm\n");
+    VELD_LOGM_WriteLog(h, 1, "flood", 7, "reply to @%s lost\n", "client");
+    ASSERT_GE(captured_.lines.size(), 3u);
+    const size_t n = captured_.lines.size();
+    EXPECT_TRUE(std::regex_match(captured_.lines[n - 3],
+                                 std::regex(R"(\d+\.\d{6} logtest\[1\] flood:7 \.\.\. repeated 35 times\n)")))
+        << captured_.lines[n - 3];
+    EXPECT_NE(captured_.lines[n - 2].find("after the storm"), std::string::npos);
+    EXPECT_NE(captured_.lines[n - 1].find("flood:7 reply to @client lost"), std::string::npos);
+    EXPECT_EQ(count("repeated"), 1u);
 }
 
 }  // namespace

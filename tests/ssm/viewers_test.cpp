@@ -52,8 +52,8 @@ TEST_F(Viewers, FileViewShowsEveryRowOfTheLabel) {
     const Case cases[] = {
         {"TE MCU Info", std::string("/proc/qv/te/mcu0/status\n") + kDashes + "mcu0: running\nheartbeat: 7\n" +
                             "/proc/qv/te/mcu1/status\n" + kDashes + "can't open /proc/qv/te/mcu1/status\n"},
-        {"MPROT Info", ""},  // one space: no row
-        {"MPROT  Status", std::string("/proc/qv/mpro/status\n") + kDashes + "regions: 4\n"},
+        {"MPROT Info", std::string("/proc/qv/mpro/status\n") + kDashes + "regions: 4\n"},  // the menu's label
+        {"MPROT  Status", ""},
         {"linux/meminfo", std::string("/proc/meminfo\n") + kDashes + "MemTotal: 1 kB\n"},
         {"", ""},
     };
@@ -251,6 +251,18 @@ TEST_F(TopView, ShowsTheFirstThirtyLines) {
     EXPECT_FALSE(created(appForm()));
     drainQueue();
     EXPECT_FALSE(nextSampleEvent(event, 1500ms)) << "the reader thread has ended";
+}
+
+TEST_F(TopView, AMissingCommandShowsItsErrorOnThePage) {
+    setenv("PATH", root_.path("/bin").c_str(), 1);  // a stand-in top, but no iotop
+    SSM_APP_Run(517, "linux/io top");
+    XEvent event{};
+    ASSERT_TRUE(nextSampleEvent(event));
+    XWM_ExecAppAnyEvent(&event);
+    const std::string page = shownText(veld::ssm::textAppWidget(appForm()));
+    EXPECT_NE(page.find("iotop"), std::string::npos) << page;
+    EXPECT_NE(page.find("not found"), std::string::npos) << page;
+    SSM_APP_Exit(517, nullptr);
 }
 
 TEST_F(TopView, APageArrivingAfterTheStopIsIgnored) {

@@ -73,8 +73,11 @@ bool DaemonClient::sendRaw(const void* bytes, size_t length, std::string& error)
         if (sendto(fd_, bytes, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0)
             return true;
         if (errno == EINTR) continue;
-        if (errno == ENOENT || errno == ECONNREFUSED)
+        if (errno == ENOENT)
             error = "veldd is not running (no endpoint at " + endpoint_ + ")";
+        else if (errno == ECONNREFUSED)
+            error = "veldd is not running (nothing listens on the endpoint " + endpoint_ +
+                    ", left by a daemon that has stopped)";
         else
             error = "can't send to " + endpoint_ + ": " + strerror(errno);
         return false;

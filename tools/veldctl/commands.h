@@ -1,16 +1,19 @@
-// veldctl's commands. Each takes the arguments after the command's name (argv[0] is the
-// command) and returns the process exit status.
+// veldctl's daemon and board commands; each spec (name, arguments, options, help) sits beside
+// its code in commands.cpp, and cli.cpp lists them.
 #pragma once
+
+#include "cli.h"
 
 namespace veld::tools {
 
-int runPing(int argc, char** argv);
-int runSend(int argc, char** argv);
-int runKey(int argc, char** argv);
-int runMonitor(int argc, char** argv);
-int runRegtool(int argc, char** argv);
-int runReg(int argc, char** argv);
-int runStatus(int argc, char** argv);
-int runClean(int argc, char** argv);
+extern const CommandSpec kPingCommand;
+extern const CommandSpec kSendCommand;
+extern const CommandSpec kKeyCommand;
+extern const CommandSpec kMonitorCommand;
+extern const CommandSpec kRegtoolCommand;
+extern const CommandSpec kRegReadCommand;
+extern const CommandSpec kRegWriteCommand;
+extern const CommandSpec kStatusCommand;
+extern const CommandSpec kCleanCommand;
 
 }  // namespace veld::tools

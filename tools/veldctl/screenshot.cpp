@@ -7,7 +7,7 @@
 #include <png.h>
 
 #include <cerrno>
-#include <charconv>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "daemon_state.h"
 #include "seam.h"
 #include "veld_framebuffer.h"
 
@@ -25,83 +26,12 @@ namespace {
 constexpr int32_t kLayer = 1;  // the window system's layer
 constexpr int32_t kDefaultWaitMs = 5000;
 
-constexpr const char* kHelp =
-    "usage: veldctl screenshot FILE.png [--indexed] [--wait-frame N] [--timeout MS]\n"
-    "\n"
-    "Writes the latest frame shown on frame-buffer layer 1 as a PNG (FILE - writes to\n"
-    "standard output).\n"
-    "\n"
-    "  --indexed        an 8-bit palette PNG whose pixel values are the raw palette\n"
-    "                   indices, with the palette's alpha in its transparency chunk;\n"
-    "                   by default an RGB image: each palette colour composited with its\n"
-    "                   alpha over mid grey (0x808080), so that translucency shows\n"
-    "  --wait-frame N   wait until frame N (counted from 1 since the frame buffer was\n"
-    "                   created) has been shown\n"
-    "  --timeout MS     how long to wait (default 5000 with --wait-frame, else 0)\n"
-    "\n"
-    "The frame buffer is found in namespace $VELD_NS.\n";
-
 struct Options {
     std::string file;
     bool indexed = false;
     uint32_t waitFrame = 1;
     std::optional<int32_t> timeoutMs;
 };
-
-int usageError(const std::string& message) {
-    std::fprintf(stderr, "veldctl screenshot: %s (see veldctl screenshot --help)\n",
-                 message.c_str());
-    return 2;
-}
-
-int failure(const std::string& message) {
-    std::fprintf(stderr, "veldctl screenshot: %s\n", message.c_str());
-    return 1;
-}
-
-template <typename T>
-bool parseNumber(std::string_view text, T& value) {
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size();
-}
-
-// 0 when parsed, else the exit status (help printed: 0 through `helped`).
-int parse(int argc, char** argv, Options& options, bool& helped) {
-    helped = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        auto value = [&](std::string_view& out) {
-            if (i + 1 >= argc) return false;
-            out = argv[++i];
-            return true;
-        };
-        std::string_view v;
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kHelp, stdout);
-            helped = true;
-            return 0;
-        } else if (arg == "--indexed") {
-            options.indexed = true;
-        } else if (arg == "--wait-frame") {
-            if (!value(v) || !parseNumber(v, options.waitFrame) || options.waitFrame == 0)
-                return usageError("--wait-frame needs a frame number from 1");
-            if (!options.timeoutMs) options.timeoutMs = kDefaultWaitMs;
-        } else if (arg == "--timeout") {
-            int32_t ms = 0;
-            if (!value(v) || !parseNumber(v, ms) || ms < 0)
-                return usageError("--timeout needs milliseconds (0 or more)");
-            options.timeoutMs = ms;
-        } else if (arg.size() > 1 && arg.front() == '-') {
-            return usageError("unknown option " + std::string(arg));
-        } else if (options.file.empty()) {
-            options.file = arg;
-        } else {
-            return usageError("one output file only");
-        }
-    }
-    if (options.file.empty()) return usageError("missing output file");
-    return 0;
-}
 
 uint8_t over(uint32_t channel, uint32_t alpha, uint32_t background) {
     return static_cast<uint8_t>((channel * alpha + background * (255 - alpha) + 127) / 255);
@@ -150,7 +80,7 @@ std::string writePng(const Options& options, const VELD_FB_FRAME& frame,
     const bool toStdout = options.file == "-";
     const std::string part = options.file + ".part";
     FILE* out = toStdout ? stdout : std::fopen(part.c_str(), "wb");
-    if (!out) return part + ": " + std::strerror(errno);
+    if (!out) return std::strerror(errno);
     const int ok = png_image_write_to_stdio(&image, out, 0, buffer.data(), 0,
                                             colormap.empty() ? nullptr : colormap.data());
     std::string error = ok ? std::string() : std::string(image.message);
@@ -167,18 +97,34 @@ std::string writePng(const Options& options, const VELD_FB_FRAME& frame,
     return error;
 }
 
-std::string namespaceText() {
-    const std::string_view ns = veld::seam::ns();
-    return ns.empty() ? "the default namespace" : "namespace " + std::string(ns);
+
+// Why the frame is not the current daemon's picture, or empty when it is.
+std::string staleness(const VELD_FB_FRAME& frame) {
+    const auto publisher = static_cast<pid_t>(frame.publisher);
+    if (publisher > 0 && !processAlive(publisher))
+        return "the process that drew it (pid " + std::to_string(publisher) + ") has ended";
+    const auto daemon = pidFromFile();
+    if (daemon && processAlive(*daemon) && *daemon != publisher)
+        return "veldd (pid " + std::to_string(*daemon) + ") has not drawn a frame yet; this one is from pid " +
+               std::to_string(publisher);
+    return {};
 }
 
-}  // namespace
-
-int runScreenshot(int argc, char** argv) {
+int runScreenshot(const Invocation& call) {
     Options options;
-    bool helped = false;
-    if (const int status = parse(argc, argv, options, helped); status != 0 || helped)
-        return status;
+    options.file = call.args()[0];
+    options.indexed = call.has("--indexed");
+    if (call.has("--wait-frame")) {
+        options.waitFrame = call.number("--wait-frame", 1);
+        if (options.waitFrame == 0) return call.usageError("--wait-frame needs a frame number from 1");
+        options.timeoutMs = static_cast<int32_t>(kDefaultWaitMs);
+    }
+    if (call.has("--timeout")) {
+        const uint32_t ms = call.number("--timeout", 0);
+        if (ms > static_cast<uint32_t>(INT32_MAX)) return call.usageError("--timeout is too long");
+        options.timeoutMs = static_cast<int32_t>(ms);
+    }
+    const auto failure = [&](const std::string& message) { return call.failure(message); };
 
     VELD_FB_FRAME frame{};
     std::vector<uint8_t> pixels(VELD_FB_PIXEL_CAPACITY);
@@ -210,7 +156,39 @@ int runScreenshot(int argc, char** argv) {
         std::printf("%s: frame %u, %ux%u%s\n", options.file.c_str(), frame.frame, frame.width,
                     frame.height, options.indexed ? ", indexed" : "");
     }
+    if (const std::string why = staleness(frame); !why.empty()) {
+        const std::string message = "frame " + std::to_string(frame.frame) + " is stale: " + why;
+        if (!call.has("--allow-stale")) return failure(message + " (--allow-stale accepts it)");
+        std::fprintf(stderr, "veldctl screenshot: %s\n", message.c_str());
+    }
     return 0;
 }
+
+}  // namespace
+
+constexpr OptionSpec kScreenshotOptions[] = {{"--indexed", ""},
+                                             {"--wait-frame", "N", true},
+                                             {"--timeout", "MS", true},
+                                             {"--allow-stale", ""}};
+
+const CommandSpec kScreenshotCommand{
+    "screenshot", "FILE.png", 1, 1, kScreenshotOptions, "save the latest frame-buffer frame as PNG",
+    "\n"
+    "Writes the latest frame shown on frame-buffer layer 1 as a PNG (FILE - writes to\n"
+    "standard output).\n"
+    "\n"
+    "  --indexed        an 8-bit palette PNG whose pixel values are the raw palette\n"
+    "                   indices, with the palette's alpha in its transparency chunk;\n"
+    "                   by default an RGB image: each palette colour composited with its\n"
+    "                   alpha over mid grey (0x808080), so that translucency shows\n"
+    "  --wait-frame N   wait until frame N (counted from 1 since the frame buffer was\n"
+    "                   created) has been shown\n"
+    "  --timeout MS     how long to wait (default 5000 with --wait-frame, else 0)\n"
+    "  --allow-stale    exit 0 for a stale frame too\n"
+    "\n"
+    "A frame is stale when the process that drew it has ended, or when a newer veldd runs\n"
+    "that has not drawn yet: the image is written, the reason is printed and the exit\n"
+    "status is 1. The frame buffer is found in namespace $VELD_NS.\n",
+    runScreenshot};
 
 }  // namespace veld::tools

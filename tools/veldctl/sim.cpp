@@ -50,17 +50,12 @@ constexpr Simulator kSimulators[] = {
 constexpr auto kReadyTimeout = std::chrono::seconds(5);
 constexpr auto kStopTimeout = std::chrono::seconds(3);
 
-constexpr const char* kUsage =
-    "usage: veldctl sim start | stop | status\n"
-    "  start   start every simulator of the current root and namespace that is not running\n"
-    "  stop    stop them (SIGTERM, then SIGKILL after 3 s)\n"
-    "  status  say which run, which stopped on their own, and where their logs are\n"
-    "The simulators keep their pid files, sockets and logs in\n"
-    "$VELD_ROOT/tmp/veld-sim/<namespace>. VELD_ROOT must name a private root.\n";
-
-int fail(const std::string& message) {
-    std::fprintf(stderr, "veldctl: %s\n", message.c_str());
-    return 1;
+// The simulators need a private root: without one they would write into the machine's own
+// /proc and /tmp. Returns an empty string when there is one.
+std::string needRoot() {
+    if (!seam::path("").empty()) return {};
+    return "VELD_ROOT is not set; the simulators need a private root (for example "
+           "VELD_ROOT=$PWD/root)";
 }
 
 std::string pidFile(const Simulator& s) { return seam::simDir() + "/" + std::string(s.name) + ".pid"; }
@@ -120,7 +115,8 @@ bool ready(const Simulator& s) {
 std::string start(const Simulator& s) {
     const auto program = programPath(s);
     if (!program) return "cannot find the program " + std::string(s.program);
-    if (s.hasSocket) ::unlink(seam::simSocket(s.name).c_str());
+    // What showed a previous instance ready must not show this one ready.
+    ::unlink((s.hasSocket ? seam::simSocket(s.name) : seam::path(s.readyFile)).c_str());
     ::unlink(pidFile(s).c_str());
     const std::string log = logFile(s);
     const std::string pidPath = pidFile(s);
@@ -159,7 +155,7 @@ std::string start(const Simulator& s) {
         return "could not start it (cannot write " + pidPath + ")";
 
     const auto deadline = std::chrono::steady_clock::now() + kReadyTimeout;
-    while (!ready(s)) {
+    while (!ready(s) || !runs(*pid, s)) {
         // Until it has called exec, the process still shows veldctl's name.
         if (!alive(*pid)) return "it exited at once (see " + log + ")";
         if (std::chrono::steady_clock::now() >= deadline)
@@ -187,10 +183,11 @@ State stateOf(const Simulator& s, pid_t& pid) {
     return runs(pid, s) ? State::Running : State::Died;
 }
 
-int startAll() {
+int runSimStart(const Invocation& call) {
+    if (const std::string e = needRoot(); !e.empty()) return call.failure(e);
     std::error_code ec;
     fs::create_directories(seam::simDir(), ec);
-    if (ec) return fail("cannot create " + seam::simDir() + ": " + ec.message());
+    if (ec) return call.failure("cannot create " + seam::simDir() + ": " + ec.message());
     int status = 0;
     for (const Simulator& s : kSimulators) {
         pid_t pid = 0;
@@ -200,9 +197,8 @@ int startAll() {
         }
         const std::string error = start(s);
         if (!error.empty()) {
-            std::fprintf(stderr, "veldctl: sim %.*s: %s\n", int(s.name.size()), s.name.data(),
-                         error.c_str());
-            status = 1;
+            call.failure(std::string(s.name) + ": " + error);
+            status = kFailureStatus;
             continue;
         }
         stateOf(s, pid);
@@ -211,7 +207,8 @@ int startAll() {
     return status;
 }
 
-int stopAll() {
+int runSimStop(const Invocation& call) {
+    if (const std::string e = needRoot(); !e.empty()) return call.failure(e);
     for (const Simulator& s : kSimulators) {
         pid_t pid = 0;
         const State state = stateOf(s, pid);
@@ -227,7 +224,8 @@ int stopAll() {
     return 0;
 }
 
-int statusAll() {
+int runSimStatus(const Invocation& call) {
+    if (const std::string e = needRoot(); !e.empty()) return call.failure(e);
     int status = 0;
     for (const Simulator& s : kSimulators) {
         pid_t pid = 0;
@@ -239,12 +237,12 @@ int statusAll() {
             break;
         case State::Stopped:
             std::printf("%-6s not running\n", name.c_str());
-            status = 1;
+            status = kFailureStatus;
             break;
         case State::Died:
             std::printf("%-6s died (pid %d is gone; see %s)\n", name.c_str(), pid,
                         logFile(s).c_str());
-            status = 1;
+            status = kFailureStatus;
             break;
         }
     }
@@ -253,25 +251,22 @@ int statusAll() {
 
 }  // namespace
 
-int runSim(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::printf("%s", kUsage);
-            return 0;
-        }
-    if (argc != 2) {
-        std::fprintf(stderr, "%s", kUsage);
-        return 1;
-    }
-    if (seam::path("").empty())
-        return fail("sim: VELD_ROOT is not set; the simulators need a private root "
-                    "(for example VELD_ROOT=$PWD/root)");
-    const std::string_view verb = argv[1];
-    if (verb == "start") return startAll();
-    if (verb == "stop") return stopAll();
-    if (verb == "status") return statusAll();
-    std::fprintf(stderr, "veldctl: sim: unknown action %s\n%s", argv[1], kUsage);
-    return 1;
-}
+const CommandSpec kSimStartCommand{
+    "sim start", "", 0, 0, {}, "start the simulators of this root and namespace",
+    "  Starts every simulator of $VELD_ROOT and $VELD_NS that is not running and waits until\n"
+    "  each is ready. Their pid files, sockets and logs are in\n"
+    "  $VELD_ROOT/tmp/veld-sim/<namespace>. VELD_ROOT must name a private root.\n",
+    runSimStart};
+
+const CommandSpec kSimStopCommand{
+    "sim stop", "", 0, 0, {}, "stop the simulators of this root and namespace",
+    "  Stops every simulator of $VELD_ROOT and $VELD_NS (SIGTERM, then SIGKILL after 3 s).\n",
+    runSimStop};
+
+const CommandSpec kSimStatusCommand{
+    "sim status", "", 0, 0, {}, "say which simulators run",
+    "  Says which simulators of $VELD_ROOT and $VELD_NS run, which died on their own (with\n"
+    "  their log), and which are not running. Exit status 1 unless all of them run.\n",
+    runSimStatus};
 
 }  // namespace veld::tools

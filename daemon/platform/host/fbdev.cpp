@@ -226,6 +226,7 @@ void publish(VELD_FB_HEADER& h, uint8_t* regionPixels, const veld::host::gal::Su
     shared(h.pitch).store(view.pitch, std::memory_order_release);
     shared(h.format).store(view.format, std::memory_order_release);
     shared(h.publishedNs).store(VELD_OSA_ReadNsTicks(), std::memory_order_release);
+    shared(h.publisher).store(static_cast<uint32_t>(getpid()), std::memory_order_release);
     for (size_t i = 0; i < 256; ++i) shared(h.palette[i]).store(palette[i], std::memory_order_release);
     storeWords(regionPixels, view.pixels, size_t{view.pitch} * view.height);
     shared(h.sequence).store(odd + 1, std::memory_order_release);
@@ -247,6 +248,7 @@ CopyResult copyFrame(const Region& region, uint32_t minFrame, VELD_FB_FRAME& out
     frame.format = loadShared(h.format);
     frame.visible = loadShared(h.visible);
     frame.publishedNs = loadShared(h.publishedNs);
+    frame.publisher = loadShared(h.publisher);
     const uint32_t pitch = loadShared(h.pitch);
     for (size_t i = 0; i < 256; ++i) frame.palette[i] = loadShared(h.palette[i]);
     const bool wanted = frame.frame >= minFrame;

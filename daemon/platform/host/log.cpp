@@ -2,7 +2,12 @@
 // enabled levels; a line is formatted only when its level is enabled, then written in one
 // write() as "<monotonic s.us> <object>[<level>] <function>:<line> <text>" to the file named
 // by VELD_LOG (appending) or to standard error.
+//
+// Storms are rate-limited: of identical lines (same object, level, place and text) only the
+// first kBurst of each second are written; the rest are counted and summed up, once the second
+// is over and another line comes, as one line of the same place reading "... repeated N times".
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <array>
@@ -12,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 #include "host_internal.h"
 #include "veldcore.h"
@@ -49,10 +56,103 @@ int logFd() {
     return fd;
 }
 
+// Rate limiting of identical lines.
+constexpr int kBurst = 5;                        // identical lines written per window
+constexpr uint64_t kWindowNs = 1000000000ull;    // one second
+constexpr size_t kTracked = 8;                   // distinct recent lines followed at once
+
+struct Repeats {
+    std::string key;  // the line after its time stamp; empty: a free slot
+    int32_t handle = -1;
+    uint32_t level = 0;
+    std::string function;
+    int32_t line = 0;
+    uint64_t windowStartNs = 0;
+    uint64_t lastSeenNs = 0;
+    int written = 0;      // in this window
+    uint64_t skipped = 0;  // in this window, not written
+};
+
+std::mutex gRepeatsMutex;
+std::array<Repeats, kTracked> gRepeats;
+std::once_flag gForkHandlers;
+
+// A child that logs between fork and exec (the launcher does) must not find the lock taken by
+// a thread that does not exist in the child.
+void holdAcrossFork() {
+    pthread_atfork([] { gRepeatsMutex.lock(); }, [] { gRepeatsMutex.unlock(); },
+                   [] { gRepeatsMutex.unlock(); });
+}
+
 LogObject* objectOf(int32_t handle) {
     if (handle < 0 || handle >= kMaxObjects) return nullptr;
     LogObject& object = gObjects[static_cast<size_t>(handle)];
     return object.used.load(std::memory_order_acquire) ? &object : nullptr;
+}
+
+size_t formatPrefix(char* text, size_t size, uint64_t ns, const char* object, uint32_t level,
+                    const char* function, int32_t line) {
+    const int n = std::snprintf(text, size, "%llu.%06llu %s[%u] %s:%d ",
+                                static_cast<unsigned long long>(ns / 1000000000ull),
+                                static_cast<unsigned long long>(ns / 1000ull % 1000000ull), object,
+                                level, function ? function : "?", line);
+    return n < 0 ? 0 : std::min(static_cast<size_t>(n), size - 1);
+}
+
+void emit(const char* text, size_t length) {
+    if (VELD_HOST_LOG_SINK sink = gSink.load()) sink(text, gSinkContext.load());
+    ssize_t ignored = write(logFd(), text, length);
+    (void)ignored;
+}
+
+// "... repeated N times" for the lines of `r` left out in its window; the window starts anew.
+void emitSummary(Repeats& r, uint64_t ns) {
+    if (r.skipped > 0) {
+        LogObject* object = objectOf(r.handle);
+        char text[kLineBytes];
+        size_t used = formatPrefix(text, sizeof text, ns, object ? object->name.data() : "?", r.level,
+                                   r.function.c_str(), r.line);
+        const int m = std::snprintf(text + used, sizeof text - used, "... repeated %llu times\n",
+                                    static_cast<unsigned long long>(r.skipped));
+        if (m > 0) used = std::min(used + static_cast<size_t>(m), sizeof text - 1);
+        emit(text, used);
+    }
+    r.windowStartNs = ns;
+    r.written = 0;
+    r.skipped = 0;
+}
+
+// Decides whether the line `key` (the line after its time stamp) is written now, and writes
+// the summaries that are due. Called with gRepeatsMutex held.
+bool admit(std::string_view key, int32_t handle, uint32_t level, const char* function, int32_t line,
+           uint64_t ns) {
+    Repeats* entry = nullptr;
+    Repeats* oldest = &gRepeats[0];
+    for (Repeats& r : gRepeats) {
+        if (!r.key.empty() && r.key == key)
+            entry = &r;
+        else if (r.skipped > 0 && ns - r.windowStartNs >= kWindowNs)
+            emitSummary(r, ns);  // a storm that is over
+        if (r.lastSeenNs < oldest->lastSeenNs) oldest = &r;
+    }
+    if (!entry) {
+        entry = oldest;
+        emitSummary(*entry, ns);
+        entry->key.assign(key);
+        entry->handle = handle;
+        entry->level = level;
+        entry->function = function ? function : "?";
+        entry->line = line;
+    } else if (ns - entry->windowStartNs >= kWindowNs) {
+        emitSummary(*entry, ns);
+    }
+    entry->lastSeenNs = ns;
+    if (entry->written < kBurst) {
+        ++entry->written;
+        return true;
+    }
+    ++entry->skipped;
+    return false;
 }
 
 }  // namespace
@@ -64,19 +164,16 @@ void writeLogLine(int32_t handle, uint32_t level, const char* function, int32_t 
         return;
     char text[kLineBytes];
     const uint64_t ns = VELD_OSA_ReadNsTicks();
-    int n = std::snprintf(text, sizeof text, "%llu.%06llu %s[%u] %s:%d ",
-                          static_cast<unsigned long long>(ns / 1000000000ull),
-                          static_cast<unsigned long long>(ns / 1000ull % 1000000ull),
-                          object->name.data(), level, function ? function : "?", line);
-    if (n < 0) return;
-    size_t used = std::min(static_cast<size_t>(n), sizeof text - 1);
+    size_t used = formatPrefix(text, sizeof text, ns, object->name.data(), level, function, line);
+    const size_t stamp = std::string_view(text, used).find(' ') + 1;
     const int m = std::vsnprintf(text + used, sizeof text - used, format, args);
     if (m > 0) used = std::min(used + static_cast<size_t>(m), sizeof text - 2);
     if (used == 0 || text[used - 1] != '\n') text[used++] = '\n';
     text[used] = '\0';
-    if (VELD_HOST_LOG_SINK sink = gSink.load()) sink(text, gSinkContext.load());
-    ssize_t ignored = write(logFd(), text, used);
-    (void)ignored;
+    std::call_once(gForkHandlers, holdAcrossFork);
+    std::lock_guard lock(gRepeatsMutex);
+    if (admit(std::string_view(text + stamp, used - stamp), handle, level, function, line, ns))
+        emit(text, used);
 }
 
 void logPlatform(uint32_t level, const char* function, int32_t line, const char* format, ...) {

@@ -51,7 +51,7 @@ typedef struct VELD_FB_HEADER {
     uint32_t layer;
     uint32_t visible;     /* VELD_FBDEV_SetVisible; not part of a frame */
     uint32_t composer;    /* VELD_FBDEV_SetSWComposerCtrl word 0; not part of a frame */
-    uint32_t reserved0;
+    uint32_t publisher;   /* pid of the process that published the latest frame */
     /* Sequence lock: odd while a frame is being written. */
     uint32_t sequence;
     /* ---- the frame, valid while `sequence` is even and unchanged ---- */
@@ -74,6 +74,7 @@ typedef struct VELD_FB_FRAME {
     uint32_t visible;
     uint64_t publishedNs;
     uint32_t palette[256];
+    uint32_t publisher; /* pid of the process that published it (it may have ended since) */
 } VELD_FB_FRAME;
 
 /* Results of VELD_HOST_FB_Read. */
@@ -98,6 +99,7 @@ int32_t VELD_HOST_FB_Unlink(int32_t layer);
 }  /* extern "C" */
 
 static_assert(sizeof(VELD_FB_HEADER) == 64 + 4 * 256, "frame buffer header layout");
+static_assert(offsetof(VELD_FB_HEADER, publisher) == 28, "frame buffer header layout");
 static_assert(offsetof(VELD_FB_HEADER, sequence) == 32, "frame buffer header layout");
 static_assert(offsetof(VELD_FB_HEADER, frame) == 36, "frame buffer header layout");
 static_assert(offsetof(VELD_FB_HEADER, publishedNs) == 56, "frame buffer header layout");
