@@ -70,8 +70,8 @@ Status render(const Source& source, const Surface& target, const Rect& destinati
   }
   const uint8_t fg = raster.foregroundRop;
   const uint8_t bg = raster.backgroundRop;
-  const bool usesSource =
-      clearColour == nullptr && (ropUsesSource(fg) || ropUsesSource(bg) || raster.sourceMode != kOpaque);
+  const bool usesSource = clearColour == nullptr && (ropUsesSource(fg) || ropUsesSource(bg) ||
+                                                     raster.sourceMode != kOpaque || raster.blend);
   const bool usesPattern =
       clearColour == nullptr && (ropUsesPattern(fg) || ropUsesPattern(bg) || raster.patternMode != kOpaque);
   if (usesSource && source.type == SourceType::None) return Status::MissingInput;
@@ -151,7 +151,15 @@ Status render(const Source& source, const Surface& target, const Rect& destinati
       }
 
       const bool transparent = s.transparent || patternTransparent || destinationTransparent;
-      writeArgb(target, mx, my, rop3(transparent ? bg : fg, p, s.colour, d));
+      uint32_t result;
+      if (transparent) {
+        result = rop3(bg, p, s.colour, d);
+      } else if (raster.blend) {
+        result = blendPixel(*raster.blend, s.colour, d);
+      } else {
+        result = rop3(fg, p, s.colour, d);
+      }
+      writeArgb(target, mx, my, result);
     }
   }
   return Status::Ok;

@@ -43,9 +43,11 @@
 // - INDEX8 and YUV surfaces are sources only; as targets they are Unsupported.
 #pragma once
 
+#include "blend.h"
 #include "formats.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace galref {
 
@@ -151,6 +153,7 @@ struct Raster {
   uint32_t targetKeyHigh = 0;
   bool mirrorHorizontal = false;
   bool mirrorVertical = false;
+  std::optional<Blend> blend;  // alpha blending in place of the foreground ROP (blend.h)
 };
 
 // Fills rect ∩ clip of the target with the clear colour through the ROPs.
