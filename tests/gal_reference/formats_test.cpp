@@ -55,6 +55,58 @@ TEST(GalRefFormats, ChannelsWidenByRepeatingBitsAndNarrowByTruncating) {
   EXPECT_EQ(rawToArgb(INDEX8, 2, palette), 0x80123456u);
 }
 
+TEST(GalRefFormats, NamesReadFromTheMostSignificantBitDown) {
+  // Opaque red and opaque blue in each format's own bits.
+  struct Case {
+    Format format;
+    uint32_t red, blue;
+  };
+  const Case cases[] = {
+      {R4G4B4A4, 0xF00F, 0x00FF}, {R5G5B5A1, 0xF801, 0x003F}, {B4G4R4A4, 0x00FF, 0xF00F},
+      {B5G5R5A1, 0x003F, 0xF801}, {R5G5B5X1, 0xF800, 0x003E}, {R4G4B4X4, 0xF000, 0x00F0},
+      {B4G4R4X4, 0x00F0, 0xF000}, {B5G5R5X1, 0x003E, 0xF800}, {A4B4G4R4, 0xF00F, 0xFF00},
+      {X4B4G4R4, 0x000F, 0x0F00}, {A1B5G5R5, 0x801F, 0xFC00}, {X1B5G5R5, 0x001F, 0x7C00},
+      {B5G6R5, 0x001F, 0xF800},   {R8G8B8X8, 0xFF000000, 0x0000FF00},
+      {B8G8R8X8, 0x0000FF00, 0xFF000000}, {B8G8R8A8, 0x0000FFFF, 0xFF0000FF},
+      {R8, 0xFF, 0x00},           {RG16, 0x00FF, 0x0000},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(argbToRaw(c.format, 0xFFFF0000), c.red) << formatName(c.format);
+    EXPECT_EQ(argbToRaw(c.format, 0xFF0000FF), c.blue) << formatName(c.format);
+  }
+}
+
+// A format pixman lacks keeps exactly what its pixman twin of the same channel widths keeps.
+TEST(GalRefFormats, FormatsPixmanLacksKeepWhatTheirPixmanTwinsKeep) {
+  const Format twins[][2] = {
+      {R4G4B4A4, A4R4G4B4}, {B4G4R4A4, A4B4G4R4}, {R5G5B5A1, A1R5G5B5}, {B5G5R5A1, A1B5G5R5},
+      {R4G4B4X4, X4R4G4B4}, {B4G4R4X4, X4B4G4R4}, {R5G5B5X1, X1R5G5B5}, {B5G5R5X1, X1B5G5R5},
+  };
+  std::mt19937 random(4);
+  SurfaceBuffer original(A8R8G8B8, 8, 4);
+  original.fillRandom(random);
+  const Rect all{0, 0, 8, 4};
+  auto copy = [&all](const Surface& from, const Surface& to) {
+    Source s;
+    s.type = SourceType::Color;
+    s.surface = &from;
+    s.rect = all;
+    return blit(s, to, all, kDefaultClip, Brush{}, Raster{});
+  };
+  for (const auto& twin : twins) {
+    SurfaceBuffer through(twin[0], 8, 4), expected(A8R8G8B8, 8, 4);
+    ASSERT_EQ(copy(original.surface, through.surface), Status::Ok);
+    ASSERT_EQ(copy(through.surface, expected.surface), Status::Ok);
+    SurfaceBuffer pixTwin(twin[1], 8, 4), actual(A8R8G8B8, 8, 4);
+    PixmanImage pixOriginal(original), pixThrough(pixTwin), pixBack(actual);
+    pixman_image_composite32(PIXMAN_OP_SRC, pixOriginal.image, nullptr, pixThrough.image, 0, 0, 0,
+                             0, 0, 0, 8, 4);
+    pixman_image_composite32(PIXMAN_OP_SRC, pixThrough.image, nullptr, pixBack.image, 0, 0, 0, 0,
+                             0, 0, 8, 4);
+    EXPECT_EQ(compareSurfaces("copy through " + formatName(twin[0]), expected.surface, actual.surface), "");
+  }
+}
+
 TEST(GalRefFormats, ColorKeysMoveEachChannelToTheLowBitsOfItsByte) {
   struct Case {
     uint32_t format, key;
