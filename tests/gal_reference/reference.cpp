@@ -228,6 +228,15 @@ uint32_t colourArgument(bool colourConvert, uint32_t value, Format targetFormat)
   return colourConvert ? value : rawToArgb(targetFormat, value);
 }
 
+bool loadPalette(uint32_t (&palette)[256], uint32_t firstIndex, uint32_t count,
+                 const uint32_t* entries, bool colourConvert, Format targetFormat) {
+  if (firstIndex >= 256 || count == 0 || count > 256 || firstIndex + count > 256) return false;
+  for (uint32_t i = 0; i < count; ++i) {
+    palette[firstIndex + i] = colourArgument(colourConvert, entries[i], targetFormat);
+  }
+  return true;
+}
+
 uint32_t stretchFactor(bool gdiStretch, uint32_t source, uint32_t destination) {
   if (!gdiStretch && source >= 2 && destination >= 2) return ((source - 1) << 16) / (destination - 1);
   if (source > 0 && destination > 0) return (source << 16) / destination;

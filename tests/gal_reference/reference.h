@@ -95,6 +95,12 @@ bool surfaceTransparency(uint32_t transparency, uint32_t& sourceMode, uint32_t& 
 // already raw values of the target format. Returns the working value.
 uint32_t colourArgument(bool colourConvert, uint32_t value, Format targetFormat);
 
+// Palette load for INDEX8 sources: count entries into palette from the first index on, each
+// through colourArgument. Refused (false, nothing changed) when the first index is 256 or more,
+// the count 0 or above 256, or the entries would run past entry 255.
+bool loadPalette(uint32_t (&palette)[256], uint32_t firstIndex, uint32_t count,
+                 const uint32_t* entries, bool colourConvert, Format targetFormat);
+
 // Stretch factor for one direction (16.16): ((s - 1) << 16) / (d - 1) without GDI stretch when
 // both are at least 2, else (s << 16) / d when both are positive, else 0.
 uint32_t stretchFactor(bool gdiStretch, uint32_t source, uint32_t destination);

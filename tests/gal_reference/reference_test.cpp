@@ -260,6 +260,22 @@ TEST(GalRefColour, ColourConvertFlagChoosesWorkingValueOrTargetBits) {
   EXPECT_EQ(colourArgument(true, 0x12345678, R5G6B5), 0x12345678u);
 }
 
+TEST(GalRefColour, PaletteLoadsStayWithinTheirEntries) {
+  uint32_t palette[256] = {};
+  const uint32_t entries[3] = {0xF800, 0x07E0, 0x001F};
+  ASSERT_TRUE(loadPalette(palette, 254, 2, entries, false, R5G6B5));
+  EXPECT_EQ(palette[253], 0u);
+  EXPECT_EQ(palette[254], 0xFFFF0000u);
+  EXPECT_EQ(palette[255], 0xFF00FF00u);
+  ASSERT_TRUE(loadPalette(palette, 0, 1, entries, true, R5G6B5));
+  EXPECT_EQ(palette[0], 0xF800u);
+  EXPECT_FALSE(loadPalette(palette, 254, 3, entries, false, R5G6B5));
+  EXPECT_FALSE(loadPalette(palette, 256, 1, entries, false, R5G6B5));
+  EXPECT_FALSE(loadPalette(palette, 0, 257, entries, false, R5G6B5));
+  EXPECT_FALSE(loadPalette(palette, 0, 0, entries, false, R5G6B5));
+  EXPECT_EQ(palette[253], 0u);
+}
+
 TEST(GalRefStretch, FactorsFollowTheStepRule) {
   EXPECT_EQ(stretchFactor(false, 100, 50), 0x20539u);
   EXPECT_EQ(stretchFactor(true, 100, 50), 0x20000u);
