@@ -1,0 +1,19 @@
+// What the context and the command channel ask of the secure store, replay-protected storage
+// and the permanent log. Until those modules land these calls succeed without doing anything,
+// so that an attachment runs through its whole sequence.
+#pragma once
+
+#include <cstdint>
+
+#include "se_core.h"
+
+namespace veld::se {
+
+int storeInitialize(ProcessRecord& p);      // the secure store, on first attachment
+int storeDataInitialize(ProcessRecord& p);  // its data partition "sedata"
+int rpmbInitialize(ProcessRecord& p);       // replay-protected storage
+// A line for the permanent log (printf-style).
+void permanentLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void permanentLogStopWriter();
+
+}  // namespace veld::se
