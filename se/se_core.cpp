@@ -18,6 +18,7 @@
 #include "se_device.h"
 #include "se_hooks.h"
 #include "se_log.h"
+#include "se_permanent_log.h"
 #include "se_random.h"
 
 namespace veld::se {
@@ -230,6 +231,7 @@ int coreInitialize(const char* storePath) {
 
 void detach() {
     release(gInfo);
+    logClose();
     lockClose();
 }
 

@@ -125,6 +125,8 @@ static_assert(offsetof(SharedRecord, recursiveOwner) == kSharedBytes - 28, "lock
 // Opens the semaphore and the shared record on first use in the process; 0 or -1.
 int lockInit();
 int seLock();
+// SE_LOCK that gives up after timeoutMs (-1: never); 0 or -1.
+int seLockWithin(long timeoutMs);
 int seUnlock();
 int seLockRecursive();
 int seUnlockRecursive();

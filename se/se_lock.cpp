@@ -14,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -219,7 +220,9 @@ bool forceUnlockIfGone(uint32_t pid) {
     return true;
 }
 
-int seLock() {
+int seLock() { return seLockWithin(-1); }
+
+int seLockWithin(long timeoutMs) {
     if (lockInit() != 0) return -1;
     ProcessRecord& p = processRecord();
     SharedRecord& s = *p.pSharedInfo;
@@ -237,11 +240,16 @@ int seLock() {
     }
     uint32_t seenGeneration = 0;
     int orphanSlices = 0;
+    long waited = 0;
     while (::sem_trywait(p.pLockSema) != 0) {
-        const timespec deadline = deadlineIn(kWaitSliceMs);
+        if (timeoutMs >= 0 && waited >= timeoutMs) return -1;
+        const long slice = timeoutMs >= 0 ? std::min(kWaitSliceMs, timeoutMs - waited) : kWaitSliceMs;
+        const timespec deadline = deadlineIn(slice);
         if (::sem_timedwait(p.pLockSema, &deadline) == 0) break;
         const int error = errno;
         if (error == EINTR) continue;
+        waited += slice;
+        if (timeoutMs >= 0 && waited >= timeoutMs) return -1;
         SE_LOG(1, "lock error %s(%d). retry lock.\n", std::strerror(error), error);
         const uint32_t holder = word(s.bk.holderPid).load();
         if (holder != 0) {

@@ -17,6 +17,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -40,7 +41,23 @@ using seDevice::wire::Request;
 struct Client {
     int fd;
     int pid;
+    bool netlink;  // the secure-engine daemon's netlink socket
 };
+
+// What the daemon's next reply answers: a close notice, or a request relayed for a client.
+struct Pending {
+    int clientFd;  // -1: a close notice, or a client that went away
+};
+
+// A netlink frame as the driver sends it: the 16-byte header, then the NUL-terminated text;
+// the length is rounded up to a multiple of 4.
+std::vector<uint8_t> frame(const std::string& text) {
+    const uint32_t length = static_cast<uint32_t>((16 + text.size() + 1 + 3) & ~size_t(3));
+    std::vector<uint8_t> out(length, 0);
+    std::memcpy(out.data(), &length, 4);
+    std::memcpy(out.data() + 16, text.data(), text.size());
+    return out;
+}
 
 void note(const char* format, const std::string& text) {
     std::fprintf(stderr, format, text.c_str());
@@ -125,28 +142,94 @@ private:
         ucred cred{};
         socklen_t length = sizeof cred;
         ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length);
-        clients_.push_back({fd, cred.pid});
+        clients_.push_back({fd, cred.pid, false});
+    }
+
+    Client* netlinkPeer() {
+        for (Client& c : clients_)
+            if (c.fd >= 0 && c.netlink) return &c;
+        return nullptr;
+    }
+
+    // Hands `text` to the daemon as the driver does; false when no daemon listens.
+    bool toDaemon(const std::string& text, int clientFd) {
+        Client* peer = netlinkPeer();
+        if (!peer) return false;
+        const std::vector<uint8_t> f = frame(text);
+        if (::send(peer->fd, f.data(), f.size(), MSG_NOSIGNAL) < 0) return false;
+        pending_.push_back({clientFd});
+        return true;
+    }
+
+    // A frame from the daemon: the greeting, or the reply to the oldest pending message.
+    void fromDaemon(const uint8_t* data, size_t length) {
+        std::string text;
+        if (length > 16) {
+            const char* t = reinterpret_cast<const char*>(data + 16);
+            text.assign(t, strnlen(t, length - 16));
+        }
+        if (pending_.empty()) {
+            note("daemon: %s\n", text);
+            return;
+        }
+        const Pending p = pending_.front();
+        pending_.erase(pending_.begin());
+        if (p.clientFd < 0) {
+            note("daemon answered a close notice: %s\n", text);
+            return;
+        }
+        // The reply goes back in the request's 256-byte buffer, terminated.
+        uint8_t out[256] = {};
+        std::memcpy(out, text.data(), std::min<size_t>(text.size(), sizeof out - 1));
+        Reply reply{0, 0, 0, sizeof out, 0};
+        sendReply(p.clientFd, reply, out, -1);
+        world_.noteRelayed();
     }
 
     // A descriptor closed: when it was the process's last one, the driver reports the close.
     void drop(int fd) {
         int pid = 0;
+        bool netlink = false;
         for (Client& c : clients_)
             if (c.fd == fd) {
                 pid = c.pid;
+                netlink = c.netlink;
                 ::close(c.fd);
                 c.fd = -1;
             }
+        for (Pending& p : pending_)
+            if (p.clientFd == fd) p.clientFd = -1;
+        if (netlink) {
+            // The daemon went away: what it owed is never answered; the requesters get an error.
+            for (const Pending& p : pending_)
+                if (p.clientFd >= 0) {
+                    Reply reply{-1, EPIPE, 0, 0, 0};
+                    sendReply(p.clientFd, reply, nullptr, -1);
+                }
+            pending_.clear();
+            world_.setNetlinkPid(0);
+            note("netlink peer %s closed\n", std::to_string(pid));
+            return;
+        }
         for (const Client& c : clients_)
             if (c.fd >= 0 && c.pid == pid) return;
+        const Client* peer = netlinkPeer();
+        if (peer && peer->pid == pid) return;  // the daemon's own descriptors
         world_.noteClose();
-        note("close:%s\n", std::to_string(pid));
+        const std::string notice = "close:" + std::to_string(pid);
+        note("%s\n", notice);
+        toDaemon(notice, -1);
     }
 
     // Serves one message; false when the connection has ended.
     bool serve(int fd, std::vector<uint8_t>& buffer) {
         const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
         if (n <= 0) return false;
+        for (const Client& c : clients_)
+            if (c.fd == fd && c.netlink) {
+                fromDaemon(buffer.data(), static_cast<size_t>(n));
+                return true;
+            }
         Request request{};
         if (static_cast<size_t>(n) < sizeof request) return false;
         std::memcpy(&request, buffer.data(), sizeof request);
@@ -161,6 +244,13 @@ private:
         case seDevice::wire::kIoctl:
             if (seDevice::argumentSize(request.request) != static_cast<int>(length)) {
                 error = EINVAL;
+                break;
+            }
+            if (request.request == 0xC0045390u) {
+                // Relayed to the daemon; the reply follows when the daemon answers.
+                const char* text = reinterpret_cast<const char*>(data);
+                if (toDaemon(std::string(text, strnlen(text, length)), fd)) return true;
+                error = ENOTCONN;
                 break;
             }
             error = world_.ioctl(request.request, data, length, pidOf(fd));
@@ -181,6 +271,18 @@ private:
         case seDevice::wire::kEcho:
             out.assign(data, data + length);
             break;
+        case seDevice::wire::kNetlink:
+            if (request.value0 != 31) {
+                error = EPROTONOSUPPORT;
+                break;
+            }
+            for (Client& c : clients_)
+                if (c.fd == fd) {
+                    c.netlink = true;
+                    world_.setNetlinkPid(static_cast<uint32_t>(c.pid));
+                    note("netlink peer %s registered\n", std::to_string(c.pid));
+                }
+            break;
         default:
             error = EINVAL;
         }
@@ -200,6 +302,7 @@ private:
     int window_;
     tw::World& world_;
     std::vector<Client> clients_;
+    std::vector<Pending> pending_;
 };
 
 }  // namespace

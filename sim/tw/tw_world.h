@@ -41,6 +41,10 @@
 //   trusted op 0x0000  copies {source, destination, length}; the result is the length.
 //   trusted op 0x7FFFFFFF writes "veld-tw 1.0" into the argument bytes.
 //   commands 6, 98, 114 answer -8004 (not implemented); unknown ones -8003.
+//   netlink            the connection that registers protocol 31 is the daemon's socket; it
+//                      receives "close:<pid>" when a process's last descriptor closes (not for
+//                      the daemon's own), and the texts of request 0xC0045390, whose replies go
+//                      back in the request's 256-byte buffer, in the order the daemon answers.
 //   user trusted applications: at start, missing images "luta.ta", "auta.ta", "euta.ta" of
 //                      4 KiB are written under $VELD_ROOT/usr/lib/qvuta.
 #pragma once
@@ -76,6 +80,8 @@ public:
     int control(uint32_t op, const uint8_t* data, size_t length, std::vector<uint8_t>& out);
 
     void noteClose() { ++stats_.closes; }
+    void noteRelayed() { ++stats_.relayed; }
+    void setNetlinkPid(uint32_t pid) { stats_.netlinkPid = pid; }
     void setClients(uint32_t n) { stats_.clients = n; }
 
 private:

@@ -413,8 +413,7 @@ TEST_F(Channel, CryptoRandomBytesComeFromTheTrustedWorldWhenAttached) {
 }
 
 TEST_F(Channel, NoDeviceFailsTheAttachmentAndFreesTheLock) {
-    tw_.kill(SIGTERM);
-    tw_.wait(std::chrono::seconds(5));
+    sim_.stop();
     ::unlink(veld::seam::simSocket("tw").c_str());
     EXPECT_EQ(VELD_SE_Initialize(nullptr), -1);
     EXPECT_TRUE(CapturedLog::contains("se_core.cpp:No such device"));

@@ -63,17 +63,8 @@ TEST_F(Lock, TwoProcessesIncrementingUnderTheLockLoseNoCount) {
 }
 
 TEST_F(Lock, AHolderKilledWithTheLockIsTakenOverWithinTwoSeconds) {
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t holder = forkChild([&] {
-        if (VELD_SE_L000() != 0) return 1;
-        const char c = 'x';
-        if (write(ready[1], &c, 1) != 1) return 2;
-        pause();
-        return 0;
-    });
-    char c = 0;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    const pid_t holder = forkLockHolder(false);
+    ASSERT_GT(holder, 0);
     kill(holder, SIGKILL);
     EXPECT_EQ(waitChild(holder), 128 + SIGKILL);
 
@@ -85,8 +76,6 @@ TEST_F(Lock, AHolderKilledWithTheLockIsTakenOverWithinTwoSeconds) {
     EXPECT_EQ(semaphoreValue(), 0);
     ASSERT_EQ(VELD_SE_L001(), 0);
     EXPECT_EQ(semaphoreValue(), 1);
-    close(ready[0]);
-    close(ready[1]);
 }
 
 TEST_F(Lock, RecursiveOwnerPassesNestedLocksAndPostsOnceAtTheEnd) {

@@ -32,12 +32,7 @@ protected:
         setenv("VELD_SIM", "1", 1);
         VELD_HOST_SetLogSink(CapturedLog::sink, nullptr);
         CapturedLog::clear();
-        const std::string program = builtProgram("sim/veld_tw");
-        ASSERT_TRUE(tw_.start(program, {program, "--root", root_.root()}, {},
-                              root_.path("/tw.log")));
-        struct stat st{};
-        ASSERT_TRUE(eventually([&] { return ::stat(seam::simSocket("tw").c_str(), &st) == 0; }))
-            << root_.readFile("/tw.log");
+        ASSERT_TRUE(sim_.ready()) << root_.readFile("/tw.log");
         control_ = wire::connectSimulator();
         ASSERT_GE(control_, 0);
     }
@@ -45,9 +40,8 @@ protected:
     void TearDown() override {
         VELD_SE_Shutdown();
         if (control_ >= 0) ::close(control_);
-        if (tw_.pid() > 0) {
-            tw_.kill(SIGTERM);
-            EXPECT_EQ(tw_.wait(std::chrono::seconds(5)), 0) << "the simulator ends cleanly on SIGTERM";
+        if (sim_.process().pid() > 0) {
+            EXPECT_EQ(sim_.stop(), 0) << "the simulator ends cleanly on SIGTERM";
         }
         VELD_HOST_SetLogSink(nullptr, nullptr);
         unsetenv("VELD_SIM");
@@ -74,7 +68,7 @@ protected:
     veld::se::SharedRecord& shared() { return *veld::se::processRecord().pSharedInfo; }
 
     TestRoot root_;
-    Process tw_;
+    TrustedWorldSim sim_{root_};
     int control_ = -1;
 };
 
@@ -90,6 +84,25 @@ inline int waitChild(pid_t pid) {
     int status = 0;
     if (::waitpid(pid, &status, 0) != pid) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Starts a child that takes the engine's lock (attached to the device first when `attach`)
+// and keeps it until it is killed; returns once the child holds the lock, -1 on failure.
+inline pid_t forkLockHolder(bool attach) {
+    int ready[2];
+    if (::pipe(ready) != 0) return -1;
+    const pid_t holder = forkChild([&] {
+        if ((attach && VELD_SE_Initialize(nullptr) != 0) || VELD_SE_L000() != 0) return 1;
+        const char c = 'x';
+        if (::write(ready[1], &c, 1) != 1) return 2;
+        ::pause();
+        return 0;
+    });
+    char c = 0;
+    const bool held = ::read(ready[0], &c, 1) == 1;
+    ::close(ready[0]);
+    ::close(ready[1]);
+    return held ? holder : -1;
 }
 
 }  // namespace veld::test

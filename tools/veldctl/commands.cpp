@@ -232,14 +232,18 @@ int runClean(int argc, char** argv) {
     if (wantsHelp(argc, argv)) {
         std::printf("usage: veldctl clean\n"
                     "  Removes the system-wide names of the namespace $VELD_NS: the window system's\n"
-                    "  event queue, shared memory (board, frame buffers) and semaphores. Only with a\n"
+                    "  and the secure-engine daemon's queues, shared memory (board, frame buffers,\n"
+                    "  secure engine) and semaphores. Only with a\n"
                     "  namespace set; stop the daemon first.\n");
         return 0;
     }
     if (seam::ns().empty()) return fail("clean needs VELD_NS: it never touches the system's own names");
     int removed = 0;
-    const int queue = msgget(seam::sysvKey(xdrv::queueKey(xdrv::kEventQueueName)), 0);
-    if (queue >= 0 && msgctl(queue, IPC_RMID, nullptr) == 0) ++removed;
+    // The window system's event queue and the secure-engine daemon's queue "sevd".
+    for (const key_t key : {seam::sysvKey(xdrv::queueKey(xdrv::kEventQueueName)), seam::sysvKey(0x73657664)}) {
+        const int queue = msgget(key, 0);
+        if (queue >= 0 && msgctl(queue, IPC_RMID, nullptr) == 0) ++removed;
+    }
     const std::string prefix = std::string(seam::ns()) + ".";
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {

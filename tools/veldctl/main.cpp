@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "screenshot.h"
+#include "se.h"
 #include "sim.h"
 #include "veldcore.h"
 
@@ -28,6 +29,7 @@ constexpr Command kCommands[] = {
     {"clean", veld::tools::runClean, "remove the namespace's queues, shared memory, semaphores"},
     {"screenshot", veld::tools::runScreenshot, "save the latest frame-buffer frame as PNG"},
     {"sim", veld::tools::runSim, "start, stop or show the simulators of this root"},
+    {"se", veld::tools::runSe, "print the secure engine's permanent log, unscrambled"},
 };
 
 void usage(FILE* out) {

@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <linux/netlink.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,8 +30,10 @@ constexpr RequestSize kRequestSizes[] = {
     {0xC0045300ul, 32},  // run command: the eight-word header
     {0x800453F1ul, 4},   // get suspend state
     {0x000053FEul, 0},   // initialisation done
-    {0xC0045390ul, 4},   // process information relayed to the secure-engine daemon
+    {0xC0045390ul, 256}, // a request text relayed to the secure-engine daemon, reply in place
 };
+
+constexpr unsigned long kRelayRequest = 0xC0045390ul;
 
 ssize_t sendAll(int fd, const wire::Request& request, const void* data) {
     iovec parts[2] = {{const_cast<wire::Request*>(&request), sizeof request},
@@ -133,7 +136,17 @@ int ioctl(int fd, unsigned long request, void* argument) {
                           static_cast<uint32_t>(size), 0};
     wire::Reply reply{};
     uint8_t out[wire::kMaxData];
-    const int n = wire::call(fd, message, argument, reply, out, sizeof out);
+    // A relayed request waits for the daemon; it goes over a connection of its own so that
+    // the descriptor stays usable by the process's other threads meanwhile.
+    const bool relayed = request == kRelayRequest;
+    const int channel = relayed ? wire::connectSimulator() : fd;
+    if (channel < 0) return -1;
+    const int n = wire::call(channel, message, argument, reply, out, sizeof out);
+    if (relayed) {
+        const int saved = errno;
+        ::close(channel);
+        errno = saved;
+    }
     if (n < 0) return -1;
     // The device writes the argument back on success and failure alike (the run-command
     // header carries the trusted world's result code out of a failed request).
@@ -165,6 +178,62 @@ void* map(size_t length, int prot, int fd, off_t offset) {
 }
 
 int unmap(void* address, size_t length) { return ::munmap(address, length); }
+
+int netlinkOpen(int protocol) {
+    if (!seam::simulated()) {
+        const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, protocol);
+        if (fd < 0) return -1;
+        sockaddr_nl self{};
+        self.nl_family = AF_NETLINK;
+        self.nl_pid = static_cast<uint32_t>(::getpid());
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0) {
+            const int saved = errno;
+            ::close(fd);
+            errno = saved;
+            return -1;
+        }
+        return fd;
+    }
+    const int fd = wire::connectSimulator();
+    if (fd < 0) return -1;
+    wire::Request message{wire::kNetlink, 0, static_cast<uint64_t>(protocol), 0, 0, 0};
+    wire::Reply reply{};
+    if (wire::call(fd, message, nullptr, reply, nullptr, 0) < 0 || reply.result != 0) {
+        const int saved = reply.result != 0 ? reply.error : errno;
+        ::close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
+ssize_t netlinkSend(int fd, const void* frame, size_t length) {
+    ssize_t n;
+    if (!seam::simulated()) {
+        sockaddr_nl kernel{};
+        kernel.nl_family = AF_NETLINK;
+        do {
+            n = ::sendto(fd, frame, length, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
+        } while (n < 0 && errno == EINTR);
+        return n;
+    }
+    do {
+        n = ::send(fd, frame, length, MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+ssize_t netlinkReceive(int fd, void* buffer, size_t capacity) {
+    ssize_t n;
+    do {
+        n = ::recv(fd, buffer, capacity, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n == 0 && seam::simulated()) {
+        errno = ECONNRESET;  // the simulator went away
+        return -1;
+    }
+    return n;
+}
 
 int close(int fd) { return ::close(fd); }
 

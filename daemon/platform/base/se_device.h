@@ -32,6 +32,16 @@ int close(int fd);
 // Size of the argument record of a device request, -1 for a request the device does not know.
 int argumentSize(unsigned long request);
 
+// The driver's netlink peer (protocol 31 on a television), bound to this process's pid. Frames
+// are whole netlink messages (16-byte header and payload) in both directions. With VELD_SIM=1
+// the socket is a connection to the simulator, which plays the driver's part with
+// byte-identical frames. -1 with errno on failure.
+int netlinkOpen(int protocol);
+// Sends one frame to the driver; the frame's length or -1.
+ssize_t netlinkSend(int fd, const void* frame, size_t length);
+// Receives one frame (cut to `capacity`); its length or -1.
+ssize_t netlinkReceive(int fd, void* buffer, size_t capacity);
+
 namespace wire {
 
 // What a message to the simulator asks for.
@@ -40,6 +50,7 @@ enum Kind : uint32_t {
     kMap = 2,      // value0 = device offset, value1 = length; reply carries the window's fd
     kControl = 3,  // request = ControlOp, data = its arguments (tests and tools)
     kEcho = 4,     // data comes back unchanged (the baseline of the channel's benchmark)
+    kNetlink = 5,  // value0 = protocol: from now on the connection carries netlink frames
 };
 
 enum ControlOp : uint32_t {
@@ -59,10 +70,12 @@ struct Stats {
     uint32_t closes;        // "close:<pid>" notices
     uint32_t initialised;   // 1 while the trusted world holds its initialisation
     uint32_t clients;       // open connections
+    uint32_t netlinkPid;    // pid of the registered netlink peer (the daemon), 0 when none
+    uint32_t relayed;       // requests relayed to the daemon and answered
 };
-static_assert(sizeof(Stats) == 24, "simulator statistics layout");
+static_assert(sizeof(Stats) == 32, "simulator statistics layout");
 
-constexpr size_t kMaxData = 64;  // the largest argument record (run-command header: 32)
+constexpr size_t kMaxData = 256;  // the largest argument record (relayed request text)
 constexpr size_t kMaxEcho = 16384;
 
 struct Request {
