@@ -6,12 +6,14 @@
 #include "se_core.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include "se_channel.h"
 #include "se_crypto.h"
@@ -102,6 +104,14 @@ void release(ProcessRecord& p) {
     if (p.bInit == 1) setRandomSource(nullptr, nullptr);
     p.bInit = 0;
 }
+
+// A child forked from an attached process attaches again on first use, with descriptors of
+// its own: the driver (and the daemon after it) must know it as a process of its own, and
+// requests of two processes must never share one descriptor.
+void forgetAttachmentInChild() {
+    if (gInfo.bInit == 1) release(gInfo);
+}
+std::once_flag gForkHook;
 
 }  // namespace
 
@@ -213,6 +223,7 @@ int coreInitialize(const char* storePath) {
     }
     p.bInit = 1;
     setRandomSource(trustedRandom, nullptr);
+    std::call_once(gForkHook, [] { ::pthread_atfork(nullptr, nullptr, forgetAttachmentInChild); });
 
     if (runDiagnostics(false) != 0) {
         SE_LOG(0, "start-up diagnostics failed\n");

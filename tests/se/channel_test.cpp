@@ -412,6 +412,23 @@ TEST_F(Channel, CryptoRandomBytesComeFromTheTrustedWorldWhenAttached) {
     EXPECT_EQ(stats().commands, before + 4);
 }
 
+TEST_F(Channel, AForkedChildAttachesWithDescriptorsOfItsOwn) {
+    ASSERT_EQ(VELD_SE_Initialize(nullptr), 0);
+    const uint32_t closes = stats().closes;
+    const pid_t child = forkChild([] {
+        uint8_t out[16];
+        for (int i = 0; i < 50; ++i)
+            if (VELD_SE_G010(out, sizeof out) != 0) return 1;
+        return 0;
+    });
+    uint8_t out[16];
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(VELD_SE_G010(out, sizeof out), 0);
+    EXPECT_EQ(waitChild(child), 0);
+    EXPECT_TRUE(eventually([&] { return stats().closes == closes + 1; }))
+        << "the driver saw the child as a process of its own";
+    EXPECT_EQ(VELD_SE_G010(out, sizeof out), 0);
+}
+
 TEST_F(Channel, NoDeviceFailsTheAttachmentAndFreesTheLock) {
     sim_.stop();
     ::unlink(veld::seam::simSocket("tw").c_str());
