@@ -108,17 +108,21 @@ bool logCount(const DaemonProcess& veldd, const std::string& needle, size_t coun
 
 std::string builtCompanion() { return fs::canonical(veld::test::builtProgram("daemon/se_veldd")); }
 
-// Pid from the placeholder's "se_veldd(<pid>) placeholder running" line number `index`.
+// The secure-engine daemon's start line, which carries its pid.
+constexpr const char* kCompanionRunning = "Start SE Daemon Process (";
+
+// Pid from the companion's start line number `index`.
 pid_t companionPid(const std::string& log, size_t index) {
-    const std::string running = ") placeholder running";
+    const std::string running = kCompanionRunning;
     size_t at = log.find(running);
     for (size_t seen = 0; seen < index && at != std::string::npos; ++seen)
         at = log.find(running, at + 1);
     if (at == std::string::npos) return -1;
-    const size_t open = log.rfind("se_veldd(", at);
-    if (open == std::string::npos) return -1;
-    return static_cast<pid_t>(std::stol(log.substr(open + std::strlen("se_veldd("))));
+    return static_cast<pid_t>(std::stol(log.substr(at + running.size())));
 }
+
+// The companion runs for as long as its netlink peer, the simulated driver, is there.
+std::map<std::string, std::string> simulated() { return {{"VELD_SIM", "1"}}; }
 
 std::map<std::string, std::string> daemonEnv(const TestRoot& root, const std::string& log,
                                              const std::string& cmdline = "") {
@@ -133,16 +137,18 @@ std::map<std::string, std::string> daemonEnv(const TestRoot& root, const std::st
 TEST(Launcher, CompanionEndedBySignalIsStartedAgain) {
     TestRoot root;
     BoardCleanup board;
+    veld::test::TrustedWorldSim world(root);
+    ASSERT_TRUE(world.ready());
     DaemonProcess veldd(root);
-    ASSERT_TRUE(veldd.start());
+    ASSERT_TRUE(veldd.start({"-f"}, "", simulated()));
     const std::string companion = builtCompanion();
-    ASSERT_TRUE(logCount(veldd, "placeholder running", 1)) << veldd.log();
+    ASSERT_TRUE(logCount(veldd, kCompanionRunning, 1)) << veldd.log();
     const pid_t first = companionPid(veldd.log(), 0);
     ASSERT_GT(first, 0);
     EXPECT_NE(veldd.log().find("Launch : " + companion + "\n"), std::string::npos);
 
     ASSERT_EQ(kill(first, SIGKILL), 0);
-    ASSERT_TRUE(logCount(veldd, "placeholder running", 2)) << veldd.log();
+    ASSERT_TRUE(logCount(veldd, kCompanionRunning, 2)) << veldd.log();
     const std::string log = veldd.log();
     const size_t signaled = log.find("Signaled - " + companion + " : 9\n");
     ASSERT_NE(signaled, std::string::npos) << log;
@@ -151,17 +157,19 @@ TEST(Launcher, CompanionEndedBySignalIsStartedAgain) {
     EXPECT_GT(second, 0);
     EXPECT_NE(second, first);
 
-    // The placeholder ends cleanly on SIGTERM, which is an exit, so it stays down.
+    // The companion ends cleanly on SIGTERM, which is an exit, so it stays down.
     ASSERT_EQ(kill(second, SIGTERM), 0);
     EXPECT_TRUE(logCount(veldd, "Terminated - " + companion + " : 0\n", 1)) << veldd.log();
 }
 
-TEST(Launcher, PlaceholderCompanionStopsWithTheDaemon) {
+TEST(Launcher, CompanionStopsWithTheDaemon) {
     TestRoot root;
     BoardCleanup board;
+    veld::test::TrustedWorldSim world(root);
+    ASSERT_TRUE(world.ready());
     DaemonProcess veldd(root);
-    ASSERT_TRUE(veldd.start());
-    ASSERT_TRUE(logCount(veldd, "placeholder running", 1)) << veldd.log();
+    ASSERT_TRUE(veldd.start({"-f"}, "", simulated()));
+    ASSERT_TRUE(logCount(veldd, kCompanionRunning, 1)) << veldd.log();
     const pid_t companion = companionPid(veldd.log(), 0);
     ASSERT_GT(companion, 0);
     // Only the daemon is killed, not its process group.

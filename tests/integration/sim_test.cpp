@@ -2,6 +2,7 @@
 // on its own shows as died until it is started again.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -59,6 +60,8 @@ TEST_F(SimCommand, StartsOnceShowsADeadSimulatorAndStops) {
     const pid_t first = boardPid();
     ASSERT_GT(first, 0);
     EXPECT_TRUE(std::ifstream(root_.path("/proc/qv/fbdev/fb0/fbmem")).good());
+    EXPECT_NE(out.find("tw     started (pid "), std::string::npos) << out;
+    EXPECT_EQ(access(root_.path("/tmp/veld-sim/" + root_.ns() + "/tw.sock").c_str(), F_OK), 0);
 
     ASSERT_EQ(veldctl({"sim", "start"}, out), 0) << out;  // a second start is harmless
     EXPECT_NE(out.find("already running (pid " + std::to_string(first) + ")"), std::string::npos)
@@ -78,6 +81,10 @@ TEST_F(SimCommand, StartsOnceShowsADeadSimulatorAndStops) {
 
     EXPECT_EQ(veldctl({"sim", "stop"}, out), 0) << out;
     EXPECT_NE(out.find("board  stopped"), std::string::npos) << out;
+    EXPECT_NE(out.find("tw     stopped"), std::string::npos) << out;
+    EXPECT_NE(root_.readFile("/tmp/veld-sim/" + root_.ns() + "/tw.log").find("veld_tw stopping"),
+              std::string::npos)
+        << "the trusted world ends cleanly on SIGTERM";
     EXPECT_EQ(veldctl({"sim", "status"}, out), 1) << out;
     EXPECT_NE(out.find("board  not running"), std::string::npos) << out;
 }

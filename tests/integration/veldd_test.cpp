@@ -272,23 +272,17 @@ TEST(Veldd, EndedRegisterToolTasksLeaveNothingBehind) {
     DaemonClient client = openClient();
     std::string error;
     size_t started = 0;
-    // One task at a time, each waited out: the daemon creates the task's thread before it
-    // answers, so the process is back at its own threads once the task has ended. (The log
-    // cannot tell: its storm limit sums the repeated open failures up.) Tasks that overlap
-    // share what the C library caches for threads; one at a time, anything an ended task
-    // keeps shows as growth.
-    auto threads = [&] {
-        std::error_code ec;
-        const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
-        return std::distance(std::filesystem::directory_iterator(tasks, ec),
-                             std::filesystem::directory_iterator());
-    };
-    const auto ownThreads = threads();
+    // One task at a time, each waited out: a task's thread carries its name from its
+    // creation, before the daemon answers, so no thread of that name is left once it has
+    // ended. (The log cannot tell: its storm limit sums the repeated open failures up.) Tasks
+    // that overlap share what the C library caches for threads; one at a time, anything an
+    // ended task keeps shows as growth.
     auto startTasks = [&](int count) {
         for (int i = 0; i < count; ++i) {
             ASSERT_TRUE(client.request(makeRequest(0x4bf10002, true), 2000, error)) << error;
             ++started;
-            ASSERT_TRUE(eventually([&] { return threads() == ownThreads; })) << started << " tasks";
+            ASSERT_TRUE(eventually([&] { return threadsNamed(pid, "reg_tool_task") == 0; }))
+                << started << " tasks";
         }
         EXPECT_GE(countOf(veldd.log(), " open fail [-1]\n"), 1u) << "the tasks ran";
     };

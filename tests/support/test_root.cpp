@@ -35,6 +35,7 @@ TestRoot::TestRoot() {
 }
 
 TestRoot::~TestRoot() {
+    removeQueue(0x73657664);  // the secure-engine daemon's queue "sevd"
     // Named regions and semaphores of this namespace.
     const std::string prefix = ns_ + ".";
     std::error_code ec;
@@ -119,6 +120,19 @@ std::string builtProgram(const std::string& relative) {
 void removeQueue(uint32_t rawKey) {
     const int id = msgget(veld::seam::sysvKey(rawKey), 0);
     if (id >= 0) msgctl(id, IPC_RMID, nullptr);
+}
+
+TrustedWorldSim::TrustedWorldSim(const TestRoot& root) {
+    const std::string program = builtProgram("sim/veld_tw");
+    if (!process_.start(program, {program, "--root", root.root()}, {}, root.path("/tw.log"))) return;
+    const std::string socket = veld::seam::simSocket("tw");
+    ready_ = eventually([&] { return access(socket.c_str(), F_OK) == 0; });
+}
+
+int TrustedWorldSim::stop() {
+    if (process_.pid() <= 0) return -1;
+    process_.kill(SIGTERM);
+    return process_.wait(std::chrono::seconds(5));
 }
 
 }  // namespace veld::test

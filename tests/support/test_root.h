@@ -71,4 +71,21 @@ bool eventually(F condition, std::chrono::milliseconds timeout = std::chrono::mi
 // Removes the System V queue of `key` in the current namespace, if there is one.
 void removeQueue(uint32_t rawKey);
 
+// The trusted-world simulator (sim/veld_tw) serving a root and its namespace, for programs
+// run with VELD_SIM=1. Stopped with SIGTERM when the object ends.
+class TrustedWorldSim {
+public:
+    explicit TrustedWorldSim(const TestRoot& root);
+    ~TrustedWorldSim() { stop(); }
+    // Whether its socket is ready.
+    bool ready() const { return ready_; }
+    // SIGTERM and the exit status (0 for a clean end), -1 when it was not running.
+    int stop();
+    Process& process() { return process_; }
+
+private:
+    Process process_;
+    bool ready_ = false;
+};
+
 }  // namespace veld::test

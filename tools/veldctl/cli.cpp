@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "screenshot.h"
+#include "se.h"
 #include "sim.h"
 
 namespace veld::tools {
@@ -19,7 +20,7 @@ constexpr const CommandSpec* kCommands[] = {
     &kPingCommand,   &kSendCommand,     &kKeyCommand,    &kMonitorCommand,
     &kRegtoolCommand, &kRegReadCommand, &kRegWriteCommand, &kStatusCommand,
     &kCleanCommand,  &kScreenshotCommand, &kSimStartCommand, &kSimStopCommand,
-    &kSimStatusCommand,
+    &kSimStatusCommand, &kSeLogCommand,
 };
 
 std::string_view firstWord(std::string_view name) { return name.substr(0, name.find(' ')); }

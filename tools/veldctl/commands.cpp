@@ -211,8 +211,11 @@ int runClean(const Invocation& call) {
         return call.failure("veldd is running in " + namespaceText() +
                             " and uses these names; stop it first, or use --force");
     int removed = 0;
-    const int queue = msgget(seam::sysvKey(xdrv::queueKey(xdrv::kEventQueueName)), 0);
-    if (queue >= 0 && msgctl(queue, IPC_RMID, nullptr) == 0) ++removed;
+    // The window system's event queue and the secure-engine daemon's queue "sevd".
+    for (const key_t key : {seam::sysvKey(xdrv::queueKey(xdrv::kEventQueueName)), seam::sysvKey(0x73657664)}) {
+        const int queue = msgget(key, 0);
+        if (queue >= 0 && msgctl(queue, IPC_RMID, nullptr) == 0) ++removed;
+    }
     const std::string prefix = std::string(seam::ns()) + ".";
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
@@ -303,9 +306,10 @@ const CommandSpec kStatusCommand{
 
 const CommandSpec kCleanCommand{
     "clean", "", 0, 0, kCleanOptions, "remove the namespace's queues, shared memory, semaphores",
-    "  Removes the system-wide names of the namespace $VELD_NS: the window system's event\n"
-    "  queue, shared memory (board, frame buffers) and semaphores. Only with a namespace\n"
-    "  set; refused while veldd answers there, unless --force.\n",
+    "  Removes the system-wide names of the namespace $VELD_NS: the window system's and the\n"
+    "  secure-engine daemon's queues, shared memory (board, frame buffers, secure engine)\n"
+    "  and semaphores. Only with a namespace set; refused while veldd answers there, unless\n"
+    "  --force.\n",
     runClean};
 
 }  // namespace veld::tools

@@ -45,6 +45,7 @@ struct Simulator {
 constexpr Simulator kSimulators[] = {
     {"board", "veld_board", "the board's platform driver files under the root", false,
      "/proc/qv/fbdev/fb0/fbmem"},
+    {"tw", "veld_tw", "the trusted world and the secure-engine device /dev/qv/se0", true, ""},
 };
 
 constexpr auto kReadyTimeout = std::chrono::seconds(5);

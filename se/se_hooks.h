@@ -1,0 +1,22 @@
+// What the context, the command channel and the daemon ask of the secure store,
+// replay-protected storage and the permanent log. The store and replay-protected storage are
+// placeholders that succeed until those modules land, so that an attachment runs through its
+// whole sequence.
+#pragma once
+
+#include <cstdint>
+
+#include "se_core.h"
+
+namespace veld::se {
+
+int storeInitialize(ProcessRecord& p);      // the secure store, on first attachment
+int storeDataInitialize(ProcessRecord& p);  // its data partition "sedata"
+int rpmbInitialize(ProcessRecord& p);       // replay-protected storage
+// The daemon's side of a replay-protected transfer (netlink "RPMB:<number>").
+int rpmbDaemonCommand(int number);
+// A line for the permanent log (printf-style).
+void permanentLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void permanentLogStopWriter();
+
+}  // namespace veld::se

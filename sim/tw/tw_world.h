@@ -1,0 +1,115 @@
+// veld_tw: the trusted world and the secure-engine kernel driver, simulated on a PC.
+//
+// It serves every client process of one root and namespace and runs, for real, what the secure
+// engine relies on: initialisation (command 2), key chain and second chain (17, 18), random
+// bytes (24), the block operation (96, AES-CBC through every packet mode), hashes and MACs
+// (97), key records (112, 113), trusted operations (144: 0x0000, 0x0001, 0x0010-0x0012, 0x0020,
+// 0x7FFFFFFD-0x7FFFFFFF) and the device's requests (memory info, cache maintenance, DMA-info
+// address, suspend state, initialisation done). It is strict: what a real trusted world would
+// refuse it refuses with a result code and a line in the trusted debug text.
+//
+// What the trusted world keeps opaque is invented here, and only here:
+//
+//   shared window      physical base 0x7A000000, 0x600000 bytes (6 MiB): a memory file that the
+//                      clients map; the transfer area is its first 0x5FC000 bytes, the last
+//                      16 KiB the parameter area.
+//   secure memory      base 0x7C000000; the reported secure end is 0x7CC24000, so the engine's
+//                      secureSize is 0x100000 and its temporary secure data starts at 0x7C100000.
+//                      Physical addresses of trusted operations must lie in the window or in
+//                      [secure base, secure end).
+//   OTP                32 random bytes in $VELD_ROOT/var/veld-sim/otp.bin, made on first start;
+//                      they survive restarts of the root and differ between roots.
+//   keys               device-unique key = SHA-256("unique" | OTP)[0..16),
+//                      common key        = SHA-256("common" | OTP)[0..16),
+//                      store key         = SHA-256("store" | OTP)[0..16),
+//                      store MAC key     = SHA-256("store-mac" | OTP) (32 bytes).
+//   key selection      block operation word 2: 0 the key chain (command 17), 1 the unique key,
+//                      2 the common key, 3 the store key; word 3: 0 the second chain for the
+//                      key chain and a zero vector for the device keys, 1 the second chain,
+//                      2 the vector of the last 16-byte key record (command 112).
+//   packet words       the block operation's parameter words 13 and 14: {leading bytes left
+//                      clear in each packet, bytes processed per packet}. In packet modes 1 and
+//                      2 every packet restarts from the vector; the processed bytes' whole
+//                      blocks are AES-CBC, the tail shorter than a block stays clear.
+//   hash record        parameter words {word 1, algorithm, word 3, word 4, source, phase,
+//                      chunk length, result}: algorithms 3 MD5, 4 SHA-1, 5 SHA-224, 6 SHA-256,
+//                      128 SHA-384, 129 SHA-512; 7, 8, 9, 130, 131 HMAC with those hashes,
+//                      keyed by the store MAC key when word 3 is 7, else by the key chain.
+//                      A result address of 0 leaves the result at parameter word 9.
+//   command 113        word 2 = 0: generates the bytes of both output runs; 1: returns the
+//                      last key record's data.
+//   trusted op 0x0000  copies {source, destination, length}; the result is the length.
+//   trusted op 0x7FFFFFFF writes "veld-tw 1.0" into the argument bytes.
+//   commands 6, 98, 114 answer -8004 (not implemented); unknown ones -8003.
+//   netlink            the connection that registers protocol 31 is the daemon's socket; it
+//                      receives "close:<pid>" when a process's last descriptor closes (not for
+//                      the daemon's own), and the texts of request 0xC0045390, whose replies go
+//                      back in the request's 256-byte buffer, in the order the daemon answers.
+//   user trusted applications: at start, missing images "luta.ta", "auta.ta", "euta.ta" of
+//                      4 KiB are written under $VELD_ROOT/usr/lib/qvuta.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "se_device.h"
+
+namespace veld::tw {
+
+constexpr uint32_t kWindowBase = 0x7A000000u;
+constexpr uint32_t kWindowSize = 0x00600000u;
+constexpr uint32_t kSecureBase = 0x7C000000u;
+constexpr uint32_t kSecureEnd = 0x7CC24000u;
+constexpr uint32_t kParamBytes = 16384;
+constexpr uint32_t kDebugTextOffset = kWindowSize - 1028;  // from the window's start
+
+class World {
+public:
+    // `window` is the shared window (kWindowSize bytes); `otp` the 32 OTP bytes.
+    World(uint8_t* window, const std::vector<uint8_t>& otp);
+    ~World();
+
+    // Serves one device request for the process `pid`. Returns 0 or an errno value; the
+    // argument record is updated in place.
+    int ioctl(uint32_t request, uint8_t* argument, size_t length, int pid);
+
+    // Test controls (se_device.h, wire::ControlOp). Returns 0 or an errno value; `out` gets
+    // the reply data.
+    int control(uint32_t op, const uint8_t* data, size_t length, std::vector<uint8_t>& out);
+
+    void noteClose() { ++stats_.closes; }
+    void noteRelayed() { ++stats_.relayed; }
+    void setNetlinkPid(uint32_t pid) { stats_.netlinkPid = pid; }
+    void setClients(uint32_t n) { stats_.clients = n; }
+
+private:
+    int32_t runCommand(uint32_t header[8], int pid);
+    int32_t blockOperation();
+    int32_t hash();
+    int32_t keyRecord(bool readBack);
+    int32_t trustedOperation();
+    uint8_t* physical(uint32_t address, uint32_t length);
+    uint32_t* param() { return reinterpret_cast<uint32_t*>(window_ + kWindowSize - kParamBytes); }
+    void debugText(const std::string& text);
+
+    uint8_t* window_;
+    uint8_t* secure_ = nullptr;
+    bool initialised_ = false;
+    std::vector<uint8_t> keyChain_, secondChain_, recordData_, hashData_;
+    uint8_t uniqueKey_[16], commonKey_[16], storeKey_[16], storeMacKey_[32];
+    uint32_t adc_[4][3] = {};
+    uint32_t options_[4][2] = {};
+    uint32_t dmaUsage_ = 0;
+    // Faults injected by tests.
+    int32_t injectCode_ = 0;
+    uint32_t injectCommand_ = 0;
+    uint32_t injectCount_ = 0;
+    uint32_t suspendFlags_ = 0;
+    bool invalidOtp_ = false;
+    bool failCacheProbe_ = false;
+    seDevice::wire::Stats stats_{};
+};
+
+}  // namespace veld::tw
