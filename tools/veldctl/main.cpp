@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "commands.h"
+#include "metrics.h"
 #include "screenshot.h"
 #include "veldcore.h"
 
@@ -26,6 +27,7 @@ constexpr Command kCommands[] = {
     {"status", veld::tools::runStatus, "show the daemon's and the board's state"},
     {"clean", veld::tools::runClean, "remove the namespace's queues, shared memory, semaphores"},
     {"screenshot", veld::tools::runScreenshot, "save the latest frame-buffer frame as PNG"},
+    {"metrics", veld::tools::runMetrics, "follow, record, sum up or plot the monitor's figures"},
 };
 
 void usage(FILE* out) {
