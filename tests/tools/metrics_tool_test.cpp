@@ -60,9 +60,9 @@ TEST(MetricsSummary, PrintedTablePerColumn) {
     const std::string table(text, size);
     std::free(text);
     EXPECT_NE(table.find("summary of 4 samples over 3.0 s"), std::string::npos) << table;
-    EXPECT_NE(table.find("cpu_pct        %          10.00      25.00      40.00      40.00\n"), std::string::npos)
+    EXPECT_NE(table.find("cpu_pct        %                10.00      25.00      40.00      40.00\n"), std::string::npos)
         << table;
-    EXPECT_NE(table.find("fb0_fps        fps            -          -          -          -\n"), std::string::npos)
+    EXPECT_NE(table.find("fb0_fps        fps                  -          -          -          -\n"), std::string::npos)
         << "columns without values say so\n" << table;
 }
 

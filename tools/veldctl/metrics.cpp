@@ -242,6 +242,7 @@ MetricsSummary::MetricsSummary() : values_(m::columns().size()) {}
 
 void MetricsSummary::add(const SSM_METRICS_SAMPLE& sample) {
     if (samples_ == 0) firstNs_ = sample.monoNs;
+    if ((sample.valid & SSM_METRICS_CHART) && sample.chartApp) chart_ = m::chartName(sample.chartApp);
     lastNs_ = sample.monoNs;
     ++samples_;
     for (size_t i = 0; i < values_.size(); ++i) {
@@ -253,16 +254,18 @@ void MetricsSummary::add(const SSM_METRICS_SAMPLE& sample) {
 void MetricsSummary::print(FILE* out) const {
     std::fprintf(out, "\nsummary of %zu samples over %.1f s\n", samples_,
                  samples_ ? static_cast<double>(lastNs_ - firstNs_) / 1e9 : 0.0);
-    std::fprintf(out, "%-14s %-5s %10s %10s %10s %10s\n", "column", "unit", "min", "avg", "max", "p99");
+    std::fprintf(out, "%-14s %-11s %10s %10s %10s %10s\n", "column", "unit", "min", "avg", "max", "p99");
     const auto cols = m::columns();
     for (size_t i = 0; i < cols.size(); ++i) {
         const ColumnSummary s = summarize(values_[i]);
+        // The chart column's unit is the chart's: its name says it ("temp_C").
+        const char* unit = *cols[i].unit ? cols[i].unit : chart_.c_str();
         if (s.count == 0) {
-            std::fprintf(out, "%-14s %-5s %10s %10s %10s %10s\n", cols[i].csvName, cols[i].unit, "-", "-", "-", "-");
+            std::fprintf(out, "%-14s %-11s %10s %10s %10s %10s\n", cols[i].csvName, unit, "-", "-", "-", "-");
             continue;
         }
         const int p = cols[i].precision + 1;
-        std::fprintf(out, "%-14s %-5s %10.*f %10.*f %10.*f %10.*f\n", cols[i].csvName, cols[i].unit, p, s.min, p,
+        std::fprintf(out, "%-14s %-11s %10.*f %10.*f %10.*f %10.*f\n", cols[i].csvName, unit, p, s.min, p,
                      s.avg, p, s.max, p, s.p99);
     }
 }
@@ -276,6 +279,7 @@ std::string liveHeader() {
         appendCell(labels, c.width, c.label);
         appendCell(units, c.width, c.unit);
     }
+    units.erase(units.find_last_not_of(' ') + 1);
     return labels + "\n" + units + "\n";
 }
 

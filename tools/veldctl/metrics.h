@@ -37,6 +37,7 @@ private:
     std::vector<std::vector<double>> values_;
     size_t samples_ = 0;
     uint64_t firstNs_ = 0, lastNs_ = 0;
+    std::string chart_;  // the last chart app seen
 };
 
 // The live line's two header lines and one line (time in seconds since the start), each ending

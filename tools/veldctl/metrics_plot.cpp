@@ -27,6 +27,7 @@ using m::Quantity;
 constexpr int kWidth = 960;
 constexpr int kLeft = 72, kRight = 24, kTop = 8;
 constexpr int kTitle = 22, kArea = 120, kAxis = 20, kGap = 10;
+constexpr double kSteps = 5;  // grid steps an axis aims at
 constexpr uint32_t kFrame = 0x404040, kGrid = 0xE4E4E4, kText = 0x202020;
 constexpr uint32_t kSeries[] = {0x1F5FBF, 0xD2561E, 0x2A9D3A, 0x8E44AD, 0xB8860B};
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -135,21 +136,25 @@ void drawPanel(RgbCanvas& c, const PlotPanel& p, const std::string& title, const
         fillRect(c, lx, p.y - kTitle + 6, 10, 10, plotSeriesColour(s));
         drawText(c, lx + 13, p.y - kTitle + 2, label, kText);
     }
-    for (int q = 0; q <= 4; ++q) {
-        const double v = p.low + (p.high - p.low) * q / 4;
+    // Round figures on both axes: about five steps of 1, 2, 2.5 or 5 times a power of ten.
+    const double yStep = niceCeiling((p.high - p.low) / kSteps);
+    const int ySteps = static_cast<int>(std::lround((p.high - p.low) / yStep));
+    for (int i = 0; i <= ySteps; ++i) {
+        const double v = p.low + i * yStep;
         const int y = yOf(p, v);
-        if (q > 0 && q < 4) drawLine(c, p.x, y, p.x + p.width - 1, y, kGrid);
+        if (i > 0 && i < ySteps) drawLine(c, p.x, y, p.x + p.width - 1, y, kGrid);
         const std::string text = figure(v);
         drawText(c, p.x - 6 - textWidth(text), y - 8, text, kText);
     }
-    for (int q = 1; q < 4; ++q) {
-        const int x = xOf(p, p.seconds * q / 4);
-        drawLine(c, x, p.y, x, p.y + p.height - 1, kGrid);
-    }
-    for (int q = 0; q <= 4; ++q) {
-        const std::string text = figure(std::round(p.seconds * q / 4 * 10) / 10) + (q == 4 ? " s" : "");
-        const int x = xOf(p, p.seconds * q / 4) - (q == 0 ? 0 : q == 4 ? textWidth(text) : textWidth(text) / 2);
-        drawText(c, x, p.y + p.height + 3, text, kText);
+    const double xStep = niceCeiling(p.seconds / kSteps);
+    const int xSteps = static_cast<int>(std::floor(p.seconds / xStep + 1e-9));
+    for (int i = 0; i <= xSteps; ++i) {
+        const double t = i * xStep;
+        const int x = xOf(p, t);
+        if (i > 0 && x < p.x + p.width - 1) drawLine(c, x, p.y, x, p.y + p.height - 1, kGrid);
+        const std::string text = figure(t) + (i == xSteps ? " s" : "");
+        const int left = i == 0 ? x : std::min(x - textWidth(text) / 2, p.x + p.width - textWidth(text));
+        drawText(c, left, p.y + p.height + 3, text, kText);
     }
     // The frame sits just outside the data area, so data on the edges stays visible.
     drawLine(c, p.x - 1, p.y - 1, p.x + p.width, p.y - 1, kFrame);
@@ -277,9 +282,11 @@ RgbCanvas drawMetrics(const MetricsTable& table, std::vector<PlotPanel>* panels)
             if (any) p.series.push_back(c);
         }
         if (p.series.empty()) continue;
-        p.low = -niceCeiling(-low);
-        p.high = niceCeiling(high);
-        if (p.high <= p.low) p.high = p.low + 1;
+        if (high <= low) high = low + 1;
+        // Both ends on whole grid steps.
+        const double step = niceCeiling((high - low) / kSteps);
+        p.low = std::floor(low / step) * step;
+        p.high = std::ceil(high / step) * step;
         planned.push_back(p);
     }
     const double seconds = std::max(table.time.empty() ? 0.0 : table.time.back(), 1.0);
