@@ -105,6 +105,17 @@ TEST(Metrics, LiveLinesCsvAndTheBoundedStartupLogOverTheSimulatedBoard) {
     const double fps = std::stod(cell(last, column(csv[0], "fb0_fps")));
     EXPECT_NEAR(fps, 60.0, 3.0) << "the board flips fb0 60 times a second";
 
+    // Ctrl-C ends a run like --duration does: with the summary, and successfully.
+    Process interrupted;
+    ASSERT_TRUE(interrupted.start(veld::test::builtProgram("tools/veldctl"), {"veldctl", "metrics"}, {},
+                                  root.path("/interrupted.out")));
+    ASSERT_TRUE(veld::test::eventually([&] { return linesOf(root.readFile("/interrupted.out")).size() >= 3; }))
+        << root.readFile("/interrupted.out");
+    interrupted.kill(SIGINT);
+    EXPECT_EQ(interrupted.wait(3000ms), 0);
+    EXPECT_NE(root.readFile("/interrupted.out").find("summary of "), std::string::npos)
+        << root.readFile("/interrupted.out");
+
     // The start-up log rotates once at 1 KiB: both files bounded, whole lines of whole rows.
     const std::string log = root.path("/tmp/metrics.csv");
     ASSERT_TRUE(veld::test::eventually([&] { return std::filesystem::exists(log + ".1"); }, 15000ms))

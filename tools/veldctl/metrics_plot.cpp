@@ -55,11 +55,15 @@ std::vector<std::string> split(const std::string& line) {
     return cells;
 }
 
+// Figures beyond this are no measurement: a damaged file. Keeping them out also keeps every
+// axis range finite.
+constexpr double kLargestFigure = 1e15;
+
 bool number(const std::string& text, double& value) {
     if (text.empty()) return false;
     char* end = nullptr;
     value = std::strtod(text.c_str(), &end);
-    return end == text.c_str() + text.size() && std::isfinite(value);
+    return end == text.c_str() + text.size() && std::isfinite(value) && std::fabs(value) <= kLargestFigure;
 }
 
 // The round value at or above v: 1, 2, 2.5 or 5 times a power of ten.
@@ -117,8 +121,9 @@ std::string figure(double v) {
     return text;
 }
 
+// Times outside the run (rows out of order in a damaged file) stay on the panel's edges.
 int xOf(const PlotPanel& p, double t) {
-    return p.x + static_cast<int>(std::lround(t / p.seconds * (p.width - 1)));
+    return p.x + static_cast<int>(std::lround(std::clamp(t / p.seconds, 0.0, 1.0) * (p.width - 1)));
 }
 
 int yOf(const PlotPanel& p, double v) {
@@ -289,7 +294,8 @@ RgbCanvas drawMetrics(const MetricsTable& table, std::vector<PlotPanel>* panels)
         p.high = std::ceil(high / step) * step;
         planned.push_back(p);
     }
-    const double seconds = std::max(table.time.empty() ? 0.0 : table.time.back(), 1.0);
+    double seconds = 1.0;
+    for (double t : table.time) seconds = std::max(seconds, t);
     const int panelHeight = kTitle + kArea + kAxis + kGap;
     RgbCanvas canvas;
     canvas.width = kWidth;
