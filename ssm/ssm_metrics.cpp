@@ -5,6 +5,7 @@
 #include "ssm_metrics.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>

@@ -8,8 +8,6 @@
 // that the daemon's start-up log and veldctl write one CSV format.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <span>

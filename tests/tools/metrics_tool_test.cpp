@@ -83,7 +83,7 @@ TEST(MetricsLive, LinesFitOneHundredColumnsWithUnits) {
     for (uint32_t& f : s.fps) f = 2400;
     s.chartApp = 521;
     s.chartValue = -2000000;
-    for (double t : {0.0, 99999.9}) {
+    for (double t : {0.0, 99999.9, 99999.97, 3e7}) {
         const std::string line = veld::tools::liveLine(t, s);
         EXPECT_LE(line.size() - 1, 100u) << line;
         EXPECT_EQ(line.size(), newline + 1) << "cells line up under the header\n" << header << line;

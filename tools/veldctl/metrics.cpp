@@ -286,7 +286,8 @@ std::string liveHeader() {
 std::string liveLine(double seconds, const SSM_METRICS_SAMPLE& sample) {
     std::string line;
     char cell[32];
-    std::snprintf(cell, sizeof cell, "%8.1f", seconds);
+    // Tenths while they fit (27 hours); whole seconds after that.
+    std::snprintf(cell, sizeof cell, seconds < 99999.95 ? "%8.1f" : "%8.0f", seconds);
     line += cell;
     const auto cols = m::columns();
     for (size_t i = 0; i < cols.size(); ++i) {
