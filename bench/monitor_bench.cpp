@@ -1,9 +1,10 @@
 // The monitor's cost: one full CPU + memory panel refresh (collect, format, render) in-process
 // on the host's own /proc files, and the idle CPU use of a running veldd with all panels
 // visible, read from the scheduler's account of every thread (/proc/<pid>/task/*/schedstat) over --idle-seconds (default 30; 0
-// skips it). The physical baseline printed beside the refresh is a plain read of the same
+// skips it), alone and then with `veldctl metrics` following the metrics record. The physical baseline printed beside the refresh is a plain read of the same
 // three kernel files.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/ipc.h>
@@ -100,6 +101,16 @@ double cpuSeconds(pid_t pid) {
     return total;
 }
 
+// The process's CPU use over `seconds`, in percent of one core.
+double cpuPercent(pid_t pid, int seconds) {
+    const double before = cpuSeconds(pid);
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const double after = cpuSeconds(pid);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return (after - before) / wall * 100.0;
+}
+
 void measureIdle(int seconds) {
     const pid_t board = fork();
     if (board == 0) {
@@ -125,14 +136,24 @@ void measureIdle(int seconds) {
         client->request(veld::tools::makeRequest(0x4bf10003, true), 2000, error);
         client->request(veld::tools::makeRequest(0x4bf20001, true, 73), 2000, error);
         std::this_thread::sleep_for(std::chrono::seconds(3));  // settle
-        const double before = cpuSeconds(veldd);
-        const auto start = std::chrono::steady_clock::now();
-        std::this_thread::sleep_for(std::chrono::seconds(seconds));
-        const double after = cpuSeconds(veldd);
-        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const double percent = (after - before) / wall * 100.0;
-        std::printf("\nmonitor idle with all panels visible: %.2f%% of one core over %.0f s (target < 2%%)\n",
-                    percent, wall);
+        const double alone = cpuPercent(veldd, seconds);
+        std::printf("\nmonitor idle with all panels visible: %.2f%% of one core over %d s (target < 2%%)\n",
+                    alone, seconds);
+        // The same with a reader of the metrics record following every sample.
+        const pid_t reader = fork();
+        if (reader == 0) {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDOUT_FILENO);
+            const std::string program = std::string(VELD_BIN_DIR) + "/tools/veldctl";
+            execl(program.c_str(), program.c_str(), "metrics", nullptr);
+            _exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        const double attached = cpuPercent(veldd, seconds);
+        kill(reader, SIGINT);
+        waitpid(reader, nullptr, 0);
+        std::printf("the same with veldctl metrics attached: %.2f%% of one core (target < 2%%; %+.2f points)\n",
+                    attached, attached - alone);
     } else {
         std::printf("\nveldd did not start: %s\n", error.c_str());
     }

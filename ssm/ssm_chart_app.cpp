@@ -11,6 +11,7 @@
 #include "ssm_app.h"
 #include "ssm_charts.h"
 #include "ssm_kernel_file.h"
+#include "ssm_metrics.h"
 #include "ssm_viewers.h"
 #include "veldd_log.h"
 #include "widgets/xwgt_common.h"
@@ -40,6 +41,7 @@ void releaseChart(XWindow* form) {
     ChartContext* chart = chartContext(form);
     if (!chart) return;
     stopSampler(*chart);
+    metrics::clearChart();
     setFormData(form, nullptr);
     chart->~ChartContext();
     void* block = chart;
@@ -51,6 +53,7 @@ void takeSample(XWindow* form, ChartContext& chart) {
     XGraphWgt* graph = chartWidget(form);
     if (!graph || !chart.kind->takeSample(chart, sample)) return;
     XGraphWgt_AddData(graph, &sample);
+    metrics::publishChart(chart.kind->appId, sample.y);
     const int64_t low = std::max<int64_t>(int64_t{sample.x} - chart.kind->xSpan, INT32_MIN);
     XGraphWgt_SetXRange(graph, static_cast<int32_t>(low), sample.x, chart.kind->xStep);
 }

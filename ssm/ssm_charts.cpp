@@ -169,16 +169,16 @@ void gpioTitle(XWindow* form, const ChartContext&, const XPosInfo& box) {
 
 constexpr ChartKind kPcr{"pcrmon", 20, 200, 1100, 20000, 1000, 4, 4, pcrZoom, pcrSample, pcrTitle,
                          {{"x_range=20sec", XGRP_ALIGN_CENTER}, {"UP/DN: Zoom In/Out   MENU: Return", XGRP_ALIGN_RIGHT}},
-                         chartKey, chartRender, chartSampler};
+                         chartKey, chartRender, chartSampler, 521};
 constexpr ChartKind kTemp{"tempmon", 200, 200, 1000, 3000, 500, 1, 4, tempZoom, tempSample, tempTitle,
                           {{"x_range=30sec", XGRP_ALIGN_CENTER}, {nullptr, 0}},
-                          chartKey, chartRender, chartSampler};
+                          chartKey, chartRender, chartSampler, 522};
 constexpr ChartKind kCpuLoad{"CPULOADmon", 20, 20, 1100, 2000, 500, 2, 2, cpuLoadZoom, cpuLoadSample, cpuLoadTitle,
                              {{"x_range=30sec", XGRP_ALIGN_CENTER}, {nullptr, 0}},
-                             chartKey, chartRender, chartSampler};
+                             chartKey, chartRender, chartSampler, 523};
 constexpr ChartKind kGpio{"GPIOmon", 20, 20, 1100, 2000, 500, 2, 2, gpioZoom, gpioSample, gpioTitle,
                           {{"x_range=4sec", XGRP_ALIGN_CENTER}, {nullptr, 0}},
-                          SSM_GPIOInfoKeyHandler, SSM_GPIOInfoRender, SSM_GPIOInfoCollectionThread};
+                          SSM_GPIOInfoKeyHandler, SSM_GPIOInfoRender, SSM_GPIOInfoCollectionThread, 524};
 
 }  // namespace
 }  // namespace veld::ssm

@@ -63,6 +63,7 @@ struct ChartKind {
     XWinKeyFn keyFn;
     XWinRenderFn renderFn;
     VELD_THREAD_ENTRY sampler;
+    uint32_t appId;           // the row of the app table, as the metrics record names it
 };
 
 // What a running chart keeps (the form's data while it runs).

@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 #include "seam.h"
+#include "ssm_metrics.h"
 #include "ssm_sys.h"
 #include "veldd_log.h"
 
@@ -75,6 +77,18 @@ void readKeys(FILE* f, const MemKey (&keys)[N], int32_t* data) {
     }
 }
 
+// Busy share of each CPU over the last pass, NaN for a CPU without a line (or without ticks).
+void publishCpu(const SSM_CPU_RECORD (&delta)[SSM_CPU_RECORDS]) {
+    float busy[SSM_CPU_RECORDS];
+    for (int i = 0; i < SSM_CPU_RECORDS; ++i) {
+        const SSM_CPU_RECORD& d = delta[i];
+        const double idle = std::min<double>(d.idle, static_cast<double>(d.total));
+        busy[i] = d.total ? static_cast<float>((static_cast<double>(d.total) - idle) * 100.0 / static_cast<double>(d.total))
+                          : std::numeric_limits<float>::quiet_NaN();
+    }
+    veld::ssm::metrics::publishCpu(busy);
+}
+
 }  // namespace
 
 extern "C" {
@@ -133,6 +147,7 @@ int32_t SSM_SYS_GetCPUData(SSM_CPU_DATA* block) {
                   d.total ? static_cast<double>(d.user) * 100.0 / static_cast<double>(d.total) : 0.0);
     }
     VELDD_LOG(kDebug, "[xDbg] \n");
+    publishCpu(block->delta);
     std::memcpy(block->previous, current, sizeof current);
     gLastAggregate = block->delta[0];
     std::fclose(f);
@@ -187,6 +202,9 @@ int32_t SSM_SYS_GetMemoryData(int32_t* data) {
         return -5;
     }
     readKeys(vmstat, kVmstatKeys, data);
+    veld::ssm::metrics::publishMemory(static_cast<uint32_t>(std::max(data[0], 0)),
+                                      static_cast<uint32_t>(std::max(data[1], 0)),
+                                      static_cast<uint32_t>(std::max(data[2], 0)));
     std::fclose(vmstat);
     std::fclose(meminfo);
     return 0;

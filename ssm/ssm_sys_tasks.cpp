@@ -12,6 +12,7 @@
 
 #include "detached_task.h"
 #include "seam.h"
+#include "ssm_metrics.h"
 #include "ssm_sys.h"
 #include "veldd_log.h"
 #include "xdrv.h"
@@ -186,13 +187,16 @@ void samplePmtOnce() {
         if (std::strstr(line, "TOTAL")) readTotals(line);
     }
     const int ddrs = std::clamp(gPmt.ddrNum, 0, kMaxDdr);
+    float mbps[kMaxDdr] = {};
     for (int i = 0; i < ddrs; ++i) {
         const float wr = gPmt.values[2 * i], rd = gPmt.values[2 * i + 1];
+        mbps[i] = wr + rd;
         // A DDR without a known limit has no meaningful load; it stays at 0 instead of inf.
         gPmt.ratio[i] = gPmt.maxBw[i] ? (wr + rd) * 100.0f / static_cast<float>(gPmt.maxBw[i]) : 0.0f;
         VELDD_LOG(kDebug, "[xDbg] DDR%d: WR=%6.2fMB/s RD=%6.2fMB/s ratio=%5.2f%%\n", i, wr, rd,
                   gPmt.ratio[i]);
     }
+    metrics::publishBus(ddrs, gPmt.ratio, mbps);
     std::fclose(f);
 }
 
@@ -208,6 +212,7 @@ void sampleFpsOnce() {
         if (elapsed != 0)
             for (int n = 0; n < kFrameBuffers; ++n)
                 gFps.fps[n] = flipRate(counts[n], gFps.previousCount[n], elapsed);
+        metrics::publishFps(gFps.fps);  // the first pass has no rates yet
     }
     gFps.previousTick = now;
     std::copy(std::begin(counts), std::end(counts), gFps.previousCount);
@@ -235,6 +240,7 @@ void SSM_SYS_Init(void) {
         const int ignored = std::system("mount -t debugfs none /sys/kernel/debug/ 2>/dev/null");
         (void)ignored;
     }
+    metrics::start();
     XUTIL_FreeString(gPmt.raw);
     gPmt = PmtContext{};
     if (preparePmt()) {

@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "screenshot.h"
+#include "metrics.h"
 #include "se.h"
 #include "sim.h"
 
@@ -20,7 +21,7 @@ constexpr const CommandSpec* kCommands[] = {
     &kPingCommand,   &kSendCommand,     &kKeyCommand,    &kMonitorCommand,
     &kRegtoolCommand, &kRegReadCommand, &kRegWriteCommand, &kStatusCommand,
     &kCleanCommand,  &kScreenshotCommand, &kSimStartCommand, &kSimStopCommand,
-    &kSimStatusCommand, &kSeLogCommand,
+    &kSimStatusCommand, &kSeLogCommand, &kMetricsCommand,
 };
 
 std::string_view firstWord(std::string_view name) { return name.substr(0, name.find(' ')); }
