@@ -6,6 +6,7 @@
 // Storms are rate-limited: of identical lines (same object, level, place and text) only the
 // first kBurst of each second are written; the rest are counted and summed up, once the second
 // is over and another line comes, as one line of the same place reading "... repeated N times".
+// A test's sink (VELD_HOST_SetLogSink) still receives every line: it counts what the code logs.
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -17,7 +18,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <string>
 #include <string_view>
 
 #include "host_internal.h"
@@ -61,11 +61,13 @@ constexpr int kBurst = 5;                        // identical lines written per 
 constexpr uint64_t kWindowNs = 1000000000ull;    // one second
 constexpr size_t kTracked = 8;                   // distinct recent lines followed at once
 
+// Fixed buffers: logging never allocates, so a log line changes nobody's heap figures.
 struct Repeats {
-    std::string key;  // the line after its time stamp; empty: a free slot
+    std::array<char, kLineBytes> key{};  // the line after its time stamp
+    size_t keyLength = 0;                // 0: a free slot
     int32_t handle = -1;
     uint32_t level = 0;
-    std::string function;
+    std::array<char, kNameBytes * 2> function{};
     int32_t line = 0;
     uint64_t windowStartNs = 0;
     uint64_t lastSeenNs = 0;
@@ -100,7 +102,6 @@ size_t formatPrefix(char* text, size_t size, uint64_t ns, const char* object, ui
 }
 
 void emit(const char* text, size_t length) {
-    if (VELD_HOST_LOG_SINK sink = gSink.load()) sink(text, gSinkContext.load());
     ssize_t ignored = write(logFd(), text, length);
     (void)ignored;
 }
@@ -111,7 +112,7 @@ void emitSummary(Repeats& r, uint64_t ns) {
         LogObject* object = objectOf(r.handle);
         char text[kLineBytes];
         size_t used = formatPrefix(text, sizeof text, ns, object ? object->name.data() : "?", r.level,
-                                   r.function.c_str(), r.line);
+                                   r.function.data(), r.line);
         const int m = std::snprintf(text + used, sizeof text - used, "... repeated %llu times\n",
                                     static_cast<unsigned long long>(r.skipped));
         if (m > 0) used = std::min(used + static_cast<size_t>(m), sizeof text - 1);
@@ -129,7 +130,7 @@ bool admit(std::string_view key, int32_t handle, uint32_t level, const char* fun
     Repeats* entry = nullptr;
     Repeats* oldest = &gRepeats[0];
     for (Repeats& r : gRepeats) {
-        if (!r.key.empty() && r.key == key)
+        if (r.keyLength != 0 && std::string_view(r.key.data(), r.keyLength) == key)
             entry = &r;
         else if (r.skipped > 0 && ns - r.windowStartNs >= kWindowNs)
             emitSummary(r, ns);  // a storm that is over
@@ -138,10 +139,11 @@ bool admit(std::string_view key, int32_t handle, uint32_t level, const char* fun
     if (!entry) {
         entry = oldest;
         emitSummary(*entry, ns);
-        entry->key.assign(key);
+        entry->keyLength = std::min(key.size(), entry->key.size());
+        std::memcpy(entry->key.data(), key.data(), entry->keyLength);
         entry->handle = handle;
         entry->level = level;
-        entry->function = function ? function : "?";
+        std::snprintf(entry->function.data(), entry->function.size(), "%s", function ? function : "?");
         entry->line = line;
     } else if (ns - entry->windowStartNs >= kWindowNs) {
         emitSummary(*entry, ns);
@@ -170,6 +172,7 @@ void writeLogLine(int32_t handle, uint32_t level, const char* function, int32_t 
     if (m > 0) used = std::min(used + static_cast<size_t>(m), sizeof text - 2);
     if (used == 0 || text[used - 1] != '\n') text[used++] = '\n';
     text[used] = '\0';
+    if (VELD_HOST_LOG_SINK sink = gSink.load()) sink(text, gSinkContext.load());
     std::call_once(gForkHandlers, holdAcrossFork);
     std::lock_guard lock(gRepeatsMutex);
     if (admit(std::string_view(text + stamp, used - stamp), handle, level, function, line, ns))
