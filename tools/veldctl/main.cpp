@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "commands.h"
+#include "gpu.h"
 #include "screenshot.h"
 #include "sim.h"
 #include "veldcore.h"
@@ -28,6 +29,7 @@ constexpr Command kCommands[] = {
     {"clean", veld::tools::runClean, "remove the namespace's queues, shared memory, semaphores"},
     {"screenshot", veld::tools::runScreenshot, "save the latest frame-buffer frame as PNG"},
     {"sim", veld::tools::runSim, "start, stop or show the simulators of this root"},
+    {"gpu", veld::tools::runGpu, "show the simulated GPU's memory, nodes, signals and faults"},
 };
 
 void usage(FILE* out) {

@@ -45,6 +45,7 @@ struct Simulator {
 constexpr Simulator kSimulators[] = {
     {"board", "veld_board", "the board's platform driver files under the root", false,
      "/proc/qv/fbdev/fb0/fbmem"},
+    {"gpu", "veld_gpu", "the GPU kernel driver and its video memory", true, ""},
 };
 
 constexpr auto kReadyTimeout = std::chrono::seconds(5);
