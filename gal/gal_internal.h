@@ -56,6 +56,21 @@ struct _gcoHARDWARE {
     uint32_t has2DPipe;
     gcsSIGNAL_PTR stallSignal;
     std::atomic<int32_t> references;  // shared by copied thread records
+    gcoBUFFER buffer;                 // the command-buffer ring
+    gcsSTATE_DELTA* deltas[3];        // the state-delta ring
+    uint32_t currentDelta;
+    uint32_t pageLimited;  // 2D reservations must stay in one 4 KB page
+};
+
+// A state delta: the last value of each state loaded since the last commit (12-byte entries
+// {address, mask, data}), with a per-address id map and entry index.
+struct gcsSTATE_DELTA {
+    uint32_t id;
+    uint32_t elementCount;
+    uint32_t* mapId;      // one word per state address
+    uint32_t* mapIndex;   // one word per state address
+    uint32_t* entries;    // three words per entry
+    gcsSTATE_DELTA* next;
 };
 
 namespace gal {
@@ -103,6 +118,15 @@ void retainHardware(gcoHARDWARE hardware);
 void releaseHardware(gcoHARDWARE hardware, uint32_t type);
 void retainEngine(gco2D engine);
 void releaseEngine(gco2D engine);
+
+// The event queue's pending count and head, as the kernel takes it (queue.cpp).
+uint32_t queueCount(gcoQUEUE queue);
+uint64_t queueHead(gcoQUEUE queue);
+
+// The state deltas of a hardware object (state.cpp).
+gceSTATUS constructDeltas(gcoHARDWARE hardware);
+void destroyDeltas(gcoHARDWARE hardware);
+void advanceDelta(gcoHARDWARE hardware);
 
 // Debug output, so that tests can read what the driver prints.
 void print(const char* format, ...) __attribute__((format(printf, 1, 2)));

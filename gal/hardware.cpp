@@ -8,13 +8,10 @@
 
 #include "gal_internal.h"
 
-namespace gal {
-uint32_t queueCount(gcoQUEUE queue);
-}
-
 namespace {
 
 constexpr uint32_t kFeature2DPipe = 9;
+constexpr uint32_t kFeaturePageCrossing = 139;
 constexpr uint32_t kMaxPendingEvents = 15;
 
 bool feature(const _gcoHARDWARE* hw, uint32_t n) {
@@ -32,12 +29,16 @@ gceSTATUS queryIdentity(_gcoHARDWARE* hw) {
     hw->identity.further[1] = gal::field<uint32_t>(r, 84);
     hw->identity.further[2] = gal::field<uint32_t>(r, 88);
     hw->has2DPipe = feature(hw, kFeature2DPipe) ? 1 : 0;
+    hw->pageLimited = feature(hw, 0) && feature(hw, 1) && !feature(hw, kFeaturePageCrossing);
     return gcvSTATUS_OK;
 }
 
 void destroyParts(_gcoHARDWARE* hw) {
+    if (hw->buffer) gcoBUFFER_Destroy(hw->buffer);
+    hw->buffer = nullptr;
     if (hw->queue) gcoQUEUE_Destroy(hw->queue);
     hw->queue = nullptr;
+    gal::destroyDeltas(hw);
     if (hw->context) {
         gcsIO_REQUEST r = gal::request(CMD_DETACH);
         gal::setField<uint32_t>(r, 0, hw->context);
@@ -89,8 +90,11 @@ gceSTATUS gcoHARDWARE_Construct(gcoHAL, uint32_t type, gcoHARDWARE* hardware) {
             hw->context2 = gal::field<uint64_t>(r, 8);
         }
     }
+    if (status >= 0) status = gal::constructDeltas(hw);
     if (status >= 0) status = gcoQUEUE_Construct(nullptr, &hw->queue);
     if (status >= 0) status = gcoOS_CreateSignal(nullptr, 0, &hw->stallSignal);
+    if (status >= 0)
+        status = gcoBUFFER_Construct(nullptr, hw, hw->context, gcdCMDBUF_BYTES, type, &hw->buffer);
     if (status < 0) {
         destroyParts(hw);
         return status;
@@ -108,9 +112,12 @@ gceSTATUS gcoHARDWARE_Destroy(gcoHARDWARE hardware, int32_t) {
 
 gceSTATUS gcoHARDWARE_Commit(gcoHARDWARE given) {
     gcoHARDWARE hw = nullptr;
-    const gceSTATUS status = gal::hardwareOf(given, hw);
+    gceSTATUS status = gal::hardwareOf(given, hw);
     if (status < 0) return status;
-    return gcoQUEUE_Commit(hw->queue, 0);
+    if (!hw->buffer) return gcoQUEUE_Commit(hw->queue, 0);
+    status = gcoBUFFER_Commit(hw->buffer, hw->currentPipe, hw->deltas[hw->currentDelta], hw->queue);
+    if (status >= 0) gal::advanceDelta(hw);
+    return status;
 }
 
 gceSTATUS gcoHARDWARE_Stall(gcoHARDWARE given) {
@@ -152,16 +159,21 @@ gceSTATUS gcoHARDWARE_FlushPipe(gcoHARDWARE given, uint32_t** cursor) {
     gcoHARDWARE hw = nullptr;
     const gceSTATUS status = gal::hardwareOf(given, hw);
     if (status < 0) return status;
+    const uint32_t value = hw->currentPipe == 1 ? 8 : 3;
+    const uint32_t words[4] = {0x08010000u | (0x380Cu >> 2), value, 0x08010000u | (0x380Cu >> 2),
+                               value};
     if (cursor && *cursor) {
-        const uint32_t value = hw->currentPipe == 1 ? 8 : 3;
-        uint32_t* p = *cursor;
-        for (int i = 0; i < 2; ++i) {
-            *p++ = 0x08010000u | (0x380Cu >> 2);
-            *p++ = value;
-        }
-        *cursor = p;
+        std::memcpy(*cursor, words, sizeof words);
+        *cursor += 4;
+        return gcvSTATUS_OK;
     }
-    return gcvSTATUS_OK;
+    if (!hw->buffer) return gcvSTATUS_OK;
+    gcsTEMPCMDBUF* temp = nullptr;
+    const gceSTATUS started = gcoBUFFER_StartTEMPCMDBUF(hw->buffer, &temp);
+    if (started < 0) return started;
+    std::memcpy(temp->buffer, words, sizeof words);
+    temp->currentByteSize = sizeof words;
+    return gcoBUFFER_EndTEMPCMDBUF(hw->buffer);
 }
 
 gceSTATUS gcoHARDWARE_InvalidateCache(gcoHARDWARE given) {

@@ -14,6 +14,24 @@ extern "C" {
 #endif
 
 typedef struct _gcoQUEUE* gcoQUEUE;
+typedef struct _gcoBUFFER* gcoBUFFER;
+typedef gcsCMDBUF_RECORD* gcoCMDBUF;
+typedef struct gcsSTATE_DELTA gcsSTATE_DELTA;
+
+/* Command buffers: 128 KB each, a ring of 2 to 8. */
+#define gcdCMDBUF_BYTES 0x20000u
+#define gcdCMDBUF_MAX_COUNT 8u
+#define gcdCMDBUF_ALIGNMENT 8u
+#define gcdCMDBUF_RESERVED_HEAD 32u
+#define gcdCMDBUF_RESERVED_TAIL 8u
+#define gcdTEMP_CMDBUF_BYTES 0x20000u
+
+/* The temporary command buffer handed out by gcoBUFFER_StartTEMPCMDBUF. */
+typedef struct gcsTEMPCMDBUF {
+    uint32_t currentByteSize; /* bytes the caller wrote */
+    void* buffer;
+    int32_t inUse;
+} gcsTEMPCMDBUF;
 
 gceSTATUS gcoHARDWARE_Construct(gcoHAL hal, uint32_t type, gcoHARDWARE* hardware);
 gceSTATUS gcoHARDWARE_Destroy(gcoHARDWARE hardware, int32_t threadDefault);
@@ -42,6 +60,33 @@ gceSTATUS gcoHARDWARE_GetContext(gcoHARDWARE hardware, uint32_t* context);
 gceSTATUS gcoHARDWARE_Get2DHardware(gcoHARDWARE* hardware);
 gceSTATUS gcoHARDWARE_Set2DHardware(gcoHARDWARE hardware);
 gceSTATUS gcoHARDWARE_DetectProcess(gcoHARDWARE hardware);
+
+/* State loads: `address` is a byte address of the register file. */
+gceSTATUS gcoHARDWARE_LoadState(gcoHARDWARE hardware, uint32_t address, uint32_t count,
+                                const uint32_t* data);
+gceSTATUS gcoHARDWARE_LoadState32(gcoHARDWARE hardware, uint32_t address, uint32_t value);
+gceSTATUS gcoHARDWARE_LoadState32x(gcoHARDWARE hardware, uint32_t address, uint32_t value);
+gceSTATUS gcoHARDWARE_LoadState32WithMask(gcoHARDWARE hardware, uint32_t address, uint32_t mask,
+                                          uint32_t value);
+gceSTATUS gcoHARDWARE_LoadState64(gcoHARDWARE hardware, uint32_t address, uint32_t low,
+                                  uint32_t high);
+gceSTATUS gcoHARDWARE_QueryCommandBuffer(gcoHARDWARE hardware, uint32_t* alignment,
+                                         uint32_t* reservedHead, uint32_t* reservedTail,
+                                         uint32_t* kernelAllocated);
+
+gceSTATUS gcoBUFFER_Construct(gcoHAL hal, gcoHARDWARE hardware, uint32_t context, size_t bytes,
+                              uint32_t type, gcoBUFFER* buffer);
+gceSTATUS gcoBUFFER_Destroy(gcoBUFFER buffer);
+gceSTATUS gcoBUFFER_Reserve(gcoBUFFER buffer, size_t bytes, int32_t aligned, uint32_t usage,
+                            gcoCMDBUF* cmdbuf);
+gceSTATUS gcoBUFFER_Write(gcoBUFFER buffer, const void* data, size_t bytes, int32_t aligned);
+gceSTATUS gcoBUFFER_Commit(gcoBUFFER buffer, uint32_t pipe, gcsSTATE_DELTA* delta,
+                           gcoQUEUE queue);
+gceSTATUS gcoBUFFER_StartTEMPCMDBUF(gcoBUFFER buffer, gcsTEMPCMDBUF** temp);
+gceSTATUS gcoBUFFER_EndTEMPCMDBUF(gcoBUFFER buffer);
+gceSTATUS gcoCMDBUF_Construct(gcoOS os, gcoHARDWARE hardware, size_t bytes, void* info,
+                              gcoCMDBUF* cmdbuf);
+gceSTATUS gcoCMDBUF_Destroy(void* info, gcoCMDBUF cmdbuf);
 
 gceSTATUS gcoQUEUE_Construct(gcoOS os, gcoQUEUE* queue);
 gceSTATUS gcoQUEUE_Destroy(gcoQUEUE queue);

@@ -38,6 +38,7 @@ bool ProcessMemory::write(uint32_t pid, uint64_t address, const void* in, size_t
 namespace {
 
 constexpr uint32_t kNodeIndexMask = 0xFFFF;
+constexpr uint32_t kReservedHead = 32;  // bytes at the start of a submission kept for the kernel
 
 uint64_t nowMicros() {
     timespec ts{};
@@ -56,7 +57,35 @@ bool offsetOf(const Client& c, uint64_t logical, uint64_t bytes, uint64_t& offse
 }  // namespace
 
 GpuKernel::GpuKernel(VideoMemory& memory, const ChipProfile& profile)
-    : memory_(memory), profile_(&profile), nodes_(1) {}
+    : memory_(memory),
+      profile_(&profile),
+      nodes_(1),
+      core_(memory.bytes(), profile,
+            [this](uint64_t offset, uint64_t bytes) { return insideNode(offset, bytes); },
+            [this](const char* what, uint64_t a, uint64_t b) { fault(what, a, b); }) {}
+
+bool GpuKernel::insideNode(uint64_t offset, uint64_t bytes) const {
+    for (const Node& n : nodes_)
+        if (n.live && !n.released && offset >= n.offset && bytes <= n.bytes &&
+            offset - n.offset <= n.bytes - bytes)
+            return true;
+    return false;
+}
+
+// Decodes a committed stream and runs it on the 2D core; a malformed stream is refused whole.
+int32_t GpuKernel::runStream(std::span<const uint32_t> words) {
+    std::vector<Command> commands;
+    DecodeError error;
+    if (!decodeStream(words, commands, error)) {
+        char what[160];
+        std::snprintf(what, sizeof what, "malformed command stream: %s", error.reason.c_str());
+        fault(what, error.offset, words.size() * 4);
+        return gcvSTATUS_INVALID_DATA;
+    }
+    lastStream_.assign(words.begin(), words.end());
+    core_.execute(commands);
+    return gcvSTATUS_OK;
+}
 
 void GpuKernel::fault(const char* what, uint64_t a, uint64_t b) {
     ++faults_;
@@ -528,12 +557,19 @@ int32_t GpuKernel::commit(const Client& c, gcsIO_REQUEST& r) {
             return gcvSTATUS_INVALID_ADDRESS;
         }
         if (record.startOffset > record.offset || record.offset > record.size ||
+            record.offset - record.startOffset < kReservedHead ||
             (record.offset - record.startOffset) % 8 != 0 || record.startOffset % 8 != 0) {
             fault("command-buffer offsets out of range", record.startOffset, record.offset);
             return gcvSTATUS_INVALID_ADDRESS;
         }
+        // The reserved head belongs to the kernel: the driver's commands follow it.
+        const uint64_t first = offset + record.startOffset + kReservedHead;
+        const auto* words = reinterpret_cast<const uint32_t*>(memory_.bytes() + first);
+        const int32_t status =
+            runStream({words, (record.offset - record.startOffset - kReservedHead) / 4});
+        if (status < 0) return status;
         ++commits_;
-        commitBytes_ += record.offset - record.startOffset;
+        commitBytes_ += record.offset - record.startOffset - kReservedHead;
     }
     return runEvents(c, field<uint64_t>(r, 24), r.hardwareType);
 }

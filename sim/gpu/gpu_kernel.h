@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core2d.h"
 #include "gal_kernel.h"
 #include "gpu_profile.h"
 #include "video_memory.h"
@@ -102,6 +103,8 @@ private:
     int32_t commit(const Client& c, gcsIO_REQUEST& r);
     int32_t runEvents(const Client& c, uint64_t head, uint32_t hardwareType);
     int32_t cache(const Client& c, gcsIO_REQUEST& r);
+    int32_t runStream(std::span<const uint32_t> words);
+    bool insideNode(uint64_t offset, uint64_t bytes) const;
 
     VideoMemory& memory_;
     const ChipProfile* profile_;
@@ -122,6 +125,9 @@ private:
     uint32_t nextContext_ = 1;
     std::map<uint32_t, uint32_t> registers_;
     uint32_t powerState_ = 0;
+
+    Core2D core_;
+    std::vector<uint32_t> lastStream_;  // the last stream executed, for save-stream
 
     uint64_t requests_ = 0, faults_ = 0, commits_ = 0, commitBytes_ = 0, events_ = 0,
              signalsFired_ = 0;

@@ -54,8 +54,9 @@ std::string GpuKernel::status() const {
                   signalsFired_);
     out << line;
     std::snprintf(line, sizeof line,
-                  "requests: %" PRIu64 ", commits: %" PRIu64 " (%" PRIu64 " command bytes), events: %" PRIu64 "\n",
-                  requests_, commits_, commitBytes_, events_);
+                  "requests: %" PRIu64 ", commits: %" PRIu64 " (%" PRIu64 " command bytes), events: %" PRIu64
+                  ", 2D draws: %" PRIu64 " (%" PRIu64 " pixels)\n",
+                  requests_, commits_, commitBytes_, events_, core_.draws(), core_.pixels());
     out << line;
     std::snprintf(line, sizeof line, "GPU faults: %" PRIu64 "%s%s\n", faults_,
                   lastFault_.empty() ? "" : ", last: ", lastFault_.c_str());
@@ -73,7 +74,8 @@ std::string GpuKernel::counters() const {
         << "\nsignals_fired=" << signalsFired_ << "\nuser_mappings=" << userMappings_.size()
         << "\nexternal_used=" << memory_.external.usedBytes()
         << "\ninternal_used=" << memory_.internal.usedBytes()
-        << "\ncontiguous_used=" << memory_.contiguous.usedBytes() << "\n";
+        << "\ncontiguous_used=" << memory_.contiguous.usedBytes() << "\ndraws=" << core_.draws()
+        << "\npixels=" << core_.pixels() << "\n";
     return out.str();
 }
 
@@ -83,6 +85,15 @@ std::string GpuKernel::control(std::string_view command) {
     in >> verb;
     if (verb == "status") return status();
     if (verb == "counters") return counters();
+    if (verb == "save-stream") {
+        std::string path;
+        if (!(in >> path)) return "error: save-stream needs a file\n";
+        FILE* f = std::fopen(path.c_str(), "wb");
+        if (!f) return "error: cannot write " + path + "\n";
+        const size_t n = std::fwrite(lastStream_.data(), 4, lastStream_.size(), f);
+        std::fclose(f);
+        return n == lastStream_.size() ? "ok\n" : "error: cannot write " + path + "\n";
+    }
     if (verb == "version") {
         Version v{};
         if (!(in >> v.major >> v.minor >> v.patch >> v.build))
@@ -90,7 +101,7 @@ std::string GpuKernel::control(std::string_view command) {
         version_ = v;
         return "ok\n";
     }
-    return "error: unknown command (status, counters, version, interrupt)\n";
+    return "error: unknown command (status, counters, version, interrupt, save-stream)\n";
 }
 
 }  // namespace veld::gpusim

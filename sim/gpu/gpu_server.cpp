@@ -5,6 +5,7 @@
 //   counters               key=value lines: requests, faults, commits, nodes, ...
 //   version MAJ MIN PAT B  report this driver version from now on
 //   interrupt N            answer the next N ioctl requests with EINTR, unexecuted
+//   save-stream FILE       write the last executed command stream to FILE (raw words)
 #include "gpu_server.h"
 
 #include <errno.h>

@@ -29,7 +29,7 @@ constexpr Command kCommands[] = {
     {"clean", veld::tools::runClean, "remove the namespace's queues, shared memory, semaphores"},
     {"screenshot", veld::tools::runScreenshot, "save the latest frame-buffer frame as PNG"},
     {"sim", veld::tools::runSim, "start, stop or show the simulators of this root"},
-    {"gpu", veld::tools::runGpu, "show the simulated GPU's memory, nodes, signals and faults"},
+    {"gpu", veld::tools::runGpu, "show the simulated GPU, decode a command stream"},
 };
 
 void usage(FILE* out) {
