@@ -60,6 +60,16 @@ struct _gcoHARDWARE {
     gcsSTATE_DELTA* deltas[3];        // the state-delta ring
     uint32_t currentDelta;
     uint32_t pageLimited;  // 2D reservations must stay in one 4 KB page
+    uint32_t needsEndFrameState;  // older chips: state 0x1650 = 1 at the end of a frame
+    uint32_t needsPatch;          // older chips: the 34-word patch at the end of a frame
+    uint32_t patch[34];
+    uint32_t patchNode;           // the patch's 16 x 16 temporary surface
+    uint32_t patchAddress;
+    uint32_t* window2D;           // the 2D command window
+    uint32_t windowIndex;
+    uint32_t windowSize;
+    uint32_t processDetection;    // the trailing word pair ends a frame
+    uint32_t targetAddress;       // the current target's first plane address
 };
 
 // A state delta: the last value of each state loaded since the last commit (12-byte entries
@@ -127,6 +137,10 @@ uint64_t queueHead(gcoQUEUE queue);
 gceSTATUS constructDeltas(gcoHARDWARE hardware);
 void destroyDeltas(gcoHARDWARE hardware);
 void advanceDelta(gcoHARDWARE hardware);
+
+// The older chips' end-of-frame patch and its surface (frame2d.cpp).
+gceSTATUS preparePatch(gcoHARDWARE hardware);
+void releasePatch(gcoHARDWARE hardware);
 
 // Debug output, so that tests can read what the driver prints.
 void print(const char* format, ...) __attribute__((format(printf, 1, 2)));

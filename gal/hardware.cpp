@@ -12,6 +12,8 @@ namespace {
 
 constexpr uint32_t kFeature2DPipe = 9;
 constexpr uint32_t kFeaturePageCrossing = 139;
+constexpr uint32_t kFeatureNoRectangleStall = 32;
+constexpr uint32_t kFeatureNoPatch = 33;
 constexpr uint32_t kMaxPendingEvents = 15;
 
 bool feature(const _gcoHARDWARE* hw, uint32_t n) {
@@ -30,10 +32,13 @@ gceSTATUS queryIdentity(_gcoHARDWARE* hw) {
     hw->identity.further[2] = gal::field<uint32_t>(r, 88);
     hw->has2DPipe = feature(hw, kFeature2DPipe) ? 1 : 0;
     hw->pageLimited = feature(hw, 0) && feature(hw, 1) && !feature(hw, kFeaturePageCrossing);
+    hw->needsEndFrameState = feature(hw, kFeatureNoRectangleStall) ? 0 : 1;
+    hw->needsPatch = feature(hw, kFeatureNoPatch) ? 0 : 1;
     return gcvSTATUS_OK;
 }
 
 void destroyParts(_gcoHARDWARE* hw) {
+    gal::releasePatch(hw);
     if (hw->buffer) gcoBUFFER_Destroy(hw->buffer);
     hw->buffer = nullptr;
     if (hw->queue) gcoQUEUE_Destroy(hw->queue);
@@ -95,6 +100,7 @@ gceSTATUS gcoHARDWARE_Construct(gcoHAL, uint32_t type, gcoHARDWARE* hardware) {
     if (status >= 0) status = gcoOS_CreateSignal(nullptr, 0, &hw->stallSignal);
     if (status >= 0)
         status = gcoBUFFER_Construct(nullptr, hw, hw->context, gcdCMDBUF_BYTES, type, &hw->buffer);
+    if (status >= 0 && hw->needsPatch) status = gal::preparePatch(hw);
     if (status < 0) {
         destroyParts(hw);
         return status;

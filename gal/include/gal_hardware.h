@@ -26,6 +26,11 @@ typedef struct gcsSTATE_DELTA gcsSTATE_DELTA;
 #define gcdCMDBUF_RESERVED_TAIL 8u
 #define gcdTEMP_CMDBUF_BYTES 0x20000u
 
+/* A rectangle: left and top inside, right and bottom outside. */
+typedef struct gcsRECT {
+    int32_t left, top, right, bottom;
+} gcsRECT;
+
 /* The temporary command buffer handed out by gcoBUFFER_StartTEMPCMDBUF. */
 typedef struct gcsTEMPCMDBUF {
     uint32_t currentByteSize; /* bytes the caller wrote */
@@ -73,6 +78,19 @@ gceSTATUS gcoHARDWARE_LoadState64(gcoHARDWARE hardware, uint32_t address, uint32
 gceSTATUS gcoHARDWARE_QueryCommandBuffer(gcoHARDWARE hardware, uint32_t* alignment,
                                          uint32_t* reservedHead, uint32_t* reservedTail,
                                          uint32_t* kernelAllocated);
+
+/* The 2D command window: a frame's words are written into reserved command-buffer space.
+ * Without a window only the word index advances, which measures a frame. */
+gceSTATUS gcoHARDWARE_Load2DState(gcoHARDWARE hardware, uint32_t address, uint32_t count,
+                                  const uint32_t* data);
+gceSTATUS gcoHARDWARE_Load2DState32(gcoHARDWARE hardware, uint32_t address, uint32_t value);
+gceSTATUS gcoHARDWARE_2DAppendNop(gcoHARDWARE hardware);
+gceSTATUS gcoHARDWARE_End2DFrame(gcoHARDWARE hardware);
+gceSTATUS gcoHARDWARE_TranslateCommand(uint32_t command, uint32_t* hwCommand);
+uint32_t gcoHARDWARE_GetStretchFactor(int32_t gdiStretch, int32_t source, int32_t destination);
+gceSTATUS gcoHARDWARE_GetStretchFactors(int32_t gdiStretch, const gcsRECT* sourceRect,
+                                        const gcsRECT* destRect, uint32_t* horizontal,
+                                        uint32_t* vertical);
 
 gceSTATUS gcoBUFFER_Construct(gcoHAL hal, gcoHARDWARE hardware, uint32_t context, size_t bytes,
                               uint32_t type, gcoBUFFER* buffer);

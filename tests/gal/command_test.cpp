@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -230,6 +231,96 @@ TEST_F(CommandStream, TemporaryBufferOverflowIsAnError) {
     const std::string printed = veld::test::capturePrinted(
         [&] { EXPECT_EQ(gcoBUFFER_EndTEMPCMDBUF(hw_->buffer), gcvSTATUS_BUFFER_TOO_SMALL); });
     EXPECT_EQ(printed, " Temp command buffer is overflowed!\n");
+}
+
+}  // namespace
+
+namespace {
+
+// A frame written through the 2D window into reserved command-buffer space.
+std::vector<uint32_t> frameWords(gcoHARDWARE hw, uint32_t words,
+                                 const std::function<gceSTATUS()>& body, gceSTATUS& status) {
+    gcoCMDBUF cmdbuf = nullptr;
+    EXPECT_EQ(gcoBUFFER_Reserve(hw->buffer, words * 4, 1, 1, &cmdbuf), gcvSTATUS_OK);
+    hw->window2D = reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(cmdbuf->lastReserve));
+    hw->windowIndex = 0;
+    hw->windowSize = words;
+    status = body();
+    if (status < 0) gcoHARDWARE_2DAppendNop(hw);  // a failed frame is filled whole
+    std::vector<uint32_t> out(hw->window2D, hw->window2D + words);
+    hw->window2D = nullptr;
+    hw->windowIndex = hw->windowSize = 0;
+    return out;
+}
+
+TEST_F(CommandStream, FrameEndsWithFlushSemaphoreAndStall) {
+    gceSTATUS status = gcvSTATUS_OK;
+    const std::vector<uint32_t> w = frameWords(hw_, 16, [&] {
+        gceSTATUS s = gcoHARDWARE_Load2DState32(hw_, GAL_STATE_PIPE_SELECT, 1);
+        return s < 0 ? s : gcoHARDWARE_End2DFrame(hw_);
+    }, status);
+    ASSERT_EQ(status, gcvSTATUS_OK);
+    const std::vector<uint32_t> expected = {
+        0x08010E00, 1,                     // pipe select 2D
+        0x08010E03, 8,                     // flush the 2D pipe
+        0x08010E02, GAL_SEMAPHORE_TOKEN,   // semaphore
+        GAL_STALL_WORD, GAL_SEMAPHORE_TOKEN,
+        GAL_NOP_WORD, 0, GAL_NOP_WORD, 0, GAL_NOP_WORD, 0, GAL_NOP_WORD, 0};
+    EXPECT_EQ(w, expected);
+    EXPECT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+
+    // A frame that does not fit is refused and left as no-ops, never half written.
+    const std::vector<uint32_t> failed = frameWords(hw_, 4, [&] {
+        const uint32_t values[5] = {1, 2, 3, 4, 5};
+        return gcoHARDWARE_Load2DState(hw_, 0x1200, 5, values);
+    }, status);
+    EXPECT_EQ(status, gcvSTATUS_OUT_OF_MEMORY);
+    EXPECT_EQ(failed, (std::vector<uint32_t>{GAL_NOP_WORD, 0, GAL_NOP_WORD, 0}));
+    EXPECT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+}
+
+TEST(StretchFactors, GdiAndPlainModes) {
+    EXPECT_EQ(gcoHARDWARE_GetStretchFactor(0, 100, 50), 0x20539u);
+    EXPECT_EQ(gcoHARDWARE_GetStretchFactor(1, 100, 50), 0x20000u);
+    EXPECT_EQ(gcoHARDWARE_GetStretchFactor(0, 1, 50), (1u << 16) / 50);
+    EXPECT_EQ(gcoHARDWARE_GetStretchFactor(0, 0, 50), 0u);
+    const gcsRECT source{0, 0, 100, 10}, dest{0, 0, 50, 20};
+    uint32_t h = 0, v = 0;
+    ASSERT_EQ(gcoHARDWARE_GetStretchFactors(0, &source, &dest, &h, &v), gcvSTATUS_OK);
+    EXPECT_EQ(h, 0x20539u);
+    EXPECT_EQ(v, (9u << 16) / 19);
+    uint32_t hw = 0;
+    EXPECT_EQ(gcoHARDWARE_TranslateCommand(3, &hw), gcvSTATUS_OK);
+    EXPECT_EQ(hw, 4u);
+    EXPECT_EQ(gcoHARDWARE_TranslateCommand(6, &hw), gcvSTATUS_OK);
+    EXPECT_EQ(hw, 8u);
+    EXPECT_EQ(gcoHARDWARE_TranslateCommand(7, &hw), gcvSTATUS_NOT_SUPPORTED);
+}
+
+// On an older chip every frame ends with its state 0x1650 and the 34-word patch, whose
+// target is the hardware's own 16 x 16 surface.
+TEST(OlderChip, FrameEndCarriesThePatch) {
+    EXPECT_EQ(veld::test::inChild([] {
+                  veld::test::TestRoot root;
+                  GpuSimulator sim(root, "old");
+                  if (!sim.ok()) return 10;
+                  gcoHARDWARE hw = nullptr;
+                  if (gcoHAL_GetHardware(nullptr, &hw) != gcvSTATUS_OK || !hw->needsPatch) return 11;
+                  gceSTATUS status = gcvSTATUS_OK;
+                  const std::vector<uint32_t> w =
+                      frameWords(hw, 48, [&] { return gcoHARDWARE_End2DFrame(hw); }, status);
+                  if (status != gcvSTATUS_OK) return 12;
+                  if (w[0] != 0x08010E03 || w[1] != 8) return 13;
+                  if (w[2] != (0x08010000u | (GAL_STATE_END_FRAME_OLD >> 2)) || w[3] != 1) return 14;
+                  if (w[4] != 0x08010483 || w[12] != 0x0804048A || w[13] != hw->patchAddress ||
+                      w[14] != 0x20 || w[34] != 0x20000100 || w[37] != 0x00040004)
+                      return 15;
+                  if (w[38] != 0x08010E02 || w[40] != GAL_STALL_WORD) return 16;
+                  // The frame runs on the core: the patch clears into its own surface only.
+                  if (gcoHAL_Commit(nullptr, 1) != gcvSTATUS_OK) return 17;
+                  return GpuSimulator::counter("faults") == 0 ? 0 : 18;
+              }),
+              0);
 }
 
 }  // namespace
