@@ -4,7 +4,13 @@
 //    nothing (FIONREAD on a pipe): what the device seam and the simulator add to a request;
 //  - allocate + lock + unlock + free of 4 KiB of video memory (gcoOS_AllocateVideoMemory,
 //    gcoOS_FreeVideoMemory: five requests) against malloc + free and mmap + munmap of the same
-//    size.
+//    size;
+//  - LoadState32 of 1000 states (and one commit) against writing the same words into an array;
+//  - a one-rectangle 256 x 256 clear, API to executed (state loads, draw, commit with stall),
+//    against memset of the same rectangle;
+//  - the stream decoder against a plain scan of the same words (target within 3x);
+//  - a 1920 x 1080 x 32 clear through commit against memset (the software core's raw speed;
+//    target within 1.5x).
 // After the Google Benchmark rows it prints interleaved medians of wall time (the simulator
 // works in another process) and their ratios, with the CPU's model and flags.
 #include <benchmark/benchmark.h>
@@ -19,6 +25,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -26,8 +33,12 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "command_stream.h"
+#include "gal/gal_internal.h"
 #include "gal_hal.h"
+#include "gal_hardware.h"
 #include "gal_request.h"
+#include "gal_states.h"
 #include "seam.h"
 
 namespace {
@@ -98,6 +109,148 @@ void mmapNode() {
     munmap(p, kNodeBytes);
 }
 
+constexpr uint32_t kStates = 1000;
+
+void loadStates() {
+    for (uint32_t i = 0; i < kStates; ++i) gcoHARDWARE_LoadState32(nullptr, 0x8000 + 4 * (i % 64), i);
+    gcoHARDWARE_Commit(nullptr);
+}
+
+void arrayStates() {
+    static std::vector<uint32_t> words(2 * kStates);
+    for (uint32_t i = 0; i < kStates; ++i) {
+        words[2 * i] = 0x08010000u | ((0x8000 + 4 * (i % 64)) >> 2);
+        words[2 * i + 1] = i;
+    }
+    benchmark::DoNotOptimize(words.data());
+}
+
+// A target of w x h 32-bit pixels in video memory.
+struct Target {
+    uint32_t node = 0, gpu = 0, width, height;
+    size_t bytes;
+    void* logical = nullptr;
+    Target(uint32_t w, uint32_t h) : width(w), height(h), bytes(size_t(w) * h * 4) {
+        gcoOS_AllocateVideoMemory(nullptr, 0, &bytes, &gpu, &logical, &node);
+    }
+};
+
+Target& fullHd() {
+    static Target t(1920, 1080);
+    return t;
+}
+Target& small() {
+    static Target t(256, 256);
+    return t;
+}
+
+// The start-draw-engine command, written through the hardware's command buffer.
+void drawWords(const uint32_t (&words)[4]) {
+    gcoHARDWARE hw = nullptr;
+    gcoHAL_GetHardware(nullptr, &hw);
+    gcoBUFFER_Write(hw->buffer, words, sizeof words, 1);
+}
+
+// One clear of the whole target through the driver: states, draw, commit and stall.
+void driverClear(Target& t, uint32_t colour) {
+    const uint32_t target[3] = {t.gpu, t.width * 4, t.width};
+    gcoHARDWARE_LoadState(nullptr, GAL_STATE_TARGET_ADDRESS, 3, target);
+    gcoHARDWARE_LoadState32(nullptr, GAL_STATE_TARGET_CONFIG,
+                            GAL_DEST_CONFIG(GAL_HW_FORMAT_A8R8G8B8, GAL_HW_CLEAR));
+    gcoHARDWARE_LoadState64(nullptr, GAL_STATE_CLIP_TOP_LEFT, 0, t.width | t.height << 16);
+    gcoHARDWARE_LoadState32(nullptr, GAL_STATE_CLEAR_COLOR, colour);
+    gcoHARDWARE_LoadState32(nullptr, GAL_STATE_FLUSH, 8);
+    const uint32_t draw[4] = {GAL_START_DE_WORD, 0, 0, t.width | t.height << 16};
+    drawWords(draw);
+    gcoHAL_Commit(nullptr, 1);
+}
+
+void memsetClear(Target& t, uint32_t colour) {
+    std::memset(t.logical, int(colour & 0xFF), t.bytes);
+    benchmark::ClobberMemory();
+}
+
+// A stream of state loads, as the driver writes them, for the decoder.
+const std::vector<uint32_t>& sampleStream() {
+    static const std::vector<uint32_t> words = [] {
+        std::vector<uint32_t> w;
+        for (int i = 0; i < 20000; ++i) {
+            w.push_back(0x08030000u | (0x1228 >> 2));
+            w.push_back(0x40000000u + uint32_t(i));
+            w.push_back(7680);
+            w.push_back(1920);
+            w.push_back(0x08010000u | (0x12C0 >> 2));
+            w.push_back(uint32_t(i));
+        }
+        return w;
+    }();
+    return words;
+}
+
+size_t decodeSample() {
+    static std::vector<veld::gpusim::Command> commands;  // its memory is kept between runs
+    commands.clear();
+    veld::gpusim::DecodeError error;
+    veld::gpusim::decodeStream(sampleStream(), commands, error);
+    return commands.size();
+}
+
+uint32_t scanSample() {
+    uint32_t sum = 0;
+    for (uint32_t w : sampleStream()) sum += w;
+    return sum;
+}
+
+void BM_LoadState32_Driver(benchmark::State& state) {
+    for (auto _ : state) loadStates();
+    state.SetItemsProcessed(int64_t(state.iterations()) * kStates);
+}
+BENCHMARK(BM_LoadState32_Driver)->UseRealTime();
+
+void BM_LoadState32_Array(benchmark::State& state) {
+    for (auto _ : state) arrayStates();
+    state.SetItemsProcessed(int64_t(state.iterations()) * kStates);
+}
+BENCHMARK(BM_LoadState32_Array);
+
+void BM_Clear256_Driver(benchmark::State& state) {
+    uint32_t colour = 0;
+    for (auto _ : state) driverClear(small(), ++colour);
+}
+BENCHMARK(BM_Clear256_Driver)->UseRealTime();
+
+void BM_Clear256_Memset(benchmark::State& state) {
+    uint32_t colour = 0;
+    for (auto _ : state) memsetClear(small(), ++colour);
+}
+BENCHMARK(BM_Clear256_Memset);
+
+void BM_Decode_Decoder(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(decodeSample());
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(sampleStream().size() * 4));
+}
+BENCHMARK(BM_Decode_Decoder);
+
+void BM_Decode_WordScan(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(scanSample());
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(sampleStream().size() * 4));
+}
+BENCHMARK(BM_Decode_WordScan);
+
+void BM_ClearFullHd_Driver(benchmark::State& state) {
+    uint32_t colour = 0;
+    for (auto _ : state) driverClear(fullHd(), ++colour);
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(fullHd().bytes));
+}
+BENCHMARK(BM_ClearFullHd_Driver)->UseRealTime();
+
+void BM_ClearFullHd_Memset(benchmark::State& state) {
+    uint32_t colour = 0;
+    for (auto _ : state) memsetClear(fullHd(), ++colour);
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(fullHd().bytes));
+}
+BENCHMARK(BM_ClearFullHd_Memset);
+
 void BM_Request_DeviceControl(benchmark::State& state) {
     for (auto _ : state)
         if (driverRequest() != gcvSTATUS_OK) state.SkipWithError("request failed");
@@ -148,13 +301,22 @@ void printCpu() {
 void printRatios() {
     using veld::bench::median;
     constexpr int kRounds = 15;
-    std::vector<double> request, raw, node, heap, mapping;
+    std::vector<double> request, raw, node, heap, mapping, loads, array, clear, clearBase, decode,
+        scan, fullClear, fullBase;
     for (int r = 0; r < kRounds; ++r) {
         raw.push_back(wallEach([] { rawIoctl(); }, 2000));
         request.push_back(wallEach([] { driverRequest(); }, 500));
         heap.push_back(wallEach(mallocNode, 2000));
         mapping.push_back(wallEach(mmapNode, 500));
         node.push_back(wallEach([] { driverNode(); }, 100));
+        array.push_back(wallEach(arrayStates, 200));
+        loads.push_back(wallEach(loadStates, 20));
+        clearBase.push_back(wallEach([] { memsetClear(small(), 3); }, 200));
+        clear.push_back(wallEach([] { driverClear(small(), 3); }, 20));
+        scan.push_back(wallEach([] { benchmark::DoNotOptimize(scanSample()); }, 20));
+        decode.push_back(wallEach([] { benchmark::DoNotOptimize(decodeSample()); }, 20));
+        fullBase.push_back(wallEach([] { memsetClear(fullHd(), 3); }, 5));
+        fullClear.push_back(wallEach([] { driverClear(fullHd(), 3); }, 5));
     }
     printCpu();
     std::printf("\nmedians of %d interleaved rounds (wall time):\n", kRounds);
@@ -165,6 +327,21 @@ void printRatios() {
                 " (ratio %.0f); mmap+munmap %.2f us (ratio %.1f)\n",
                 median(node) / 1000, median(heap) / 1000, median(node) / median(heap),
                 median(mapping) / 1000, median(node) / median(mapping));
+    std::printf("  LoadState32 x %u with one commit: %.1f us; the same words into an array %.2f us;"
+                " ratio %.0f\n",
+                kStates, median(loads) / 1000, median(array) / 1000, median(loads) / median(array));
+    std::printf("  256 x 256 clear, API to executed: %.1f us (%.0f frames/s); memset %.2f us;"
+                " ratio %.0f\n",
+                median(clear) / 1000, 1e9 / median(clear), median(clearBase) / 1000,
+                median(clear) / median(clearBase));
+    std::printf("  decoder over %zu words: %.1f us; plain word scan %.1f us; ratio %.2f"
+                " (target <= 3)\n",
+                sampleStream().size(), median(decode) / 1000, median(scan) / 1000,
+                median(decode) / median(scan));
+    std::printf("  1920 x 1080 x 32 clear through commit: %.0f us; memset %.0f us; ratio %.2f"
+                " (target <= 1.5)\n",
+                median(fullClear) / 1000, median(fullBase) / 1000,
+                median(fullClear) / median(fullBase));
 }
 
 }  // namespace

@@ -399,9 +399,8 @@ gceSTATUS gcoHAL_ImportVideoMemory(uint32_t name, uint32_t* node) {
 gceSTATUS gcoHAL_DestroySurface(gcoHAL, void*) { return gcvSTATUS_OK; }
 
 gceSTATUS gcoHAL_Commit(gcoHAL, int32_t stall) {
-    gceSTATUS status = gcoHARDWARE_Commit(nullptr);
-    if (status >= 0 && stall) status = gcoHARDWARE_Stall(nullptr);
-    return status;
+    // A stall commits what is pending together with its own signal event.
+    return stall ? gcoHARDWARE_Stall(nullptr) : gcoHARDWARE_Commit(nullptr);
 }
 
 gceSTATUS gcoHAL_ScheduleEvent(gcoHAL, gcsIO_REQUEST* request) {

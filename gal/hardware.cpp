@@ -136,7 +136,8 @@ gceSTATUS gcoHARDWARE_Stall(gcoHARDWARE given) {
     gal::setField<uint32_t>(r, 24, GAL_SIGNAL_SOURCE_STALL);
     status = gcoQUEUE_AppendEvent(hw->queue, &r);
     if (status < 0) return status;
-    status = gcoQUEUE_Commit(hw->queue, 0);
+    // The signal event goes with whatever is still to be submitted, after it.
+    status = gcoHARDWARE_Commit(hw);
     if (status < 0) return status;
     return gcoOS_WaitSignal(nullptr, hw->stallSignal, 0xFFFFFFFFu);
 }

@@ -183,8 +183,9 @@ gceSTATUS createProcessState() {
 }
 
 gceSTATUS ensureProcess() {
-    if (__atomic_load_n(&gcPLS.processId, __ATOMIC_ACQUIRE) == processId())
-        return gcvSTATUS_OK;
+    // A forked child finds the process id cleared by the fork handler, so a set id is this
+    // process's own and no system call is needed to tell.
+    if (__atomic_load_n(&gcPLS.processId, __ATOMIC_ACQUIRE) != 0) return gcvSTATUS_OK;
     std::lock_guard<std::mutex> guard(gCreateLock);
     if (gcPLS.processId == processId()) return gcvSTATUS_OK;
     return createProcessState();

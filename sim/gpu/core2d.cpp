@@ -84,10 +84,13 @@ void Core2D::clear(const Rect& r) {
     const bool newer = (profile_.features[1] >> 4) & 1u;
     const uint32_t colour =
         registers_[reg(newer ? GAL_STATE_CLEAR_COLOR : GAL_STATE_CLEAR_COLOR_OLD)];
-    for (int32_t y = r.top; y < r.bottom; ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(memory_ + offset + uint64_t(y - r.top) * stride);
-        std::fill(row, row + (r.right - r.left), colour);
-    }
+    // The first row is filled word by word; the others are copies of it, which run at the
+    // speed of the memory rather than of the loop.
+    auto* first = reinterpret_cast<uint32_t*>(memory_ + offset);
+    const size_t rowBytes = size_t(r.right - r.left) * 4;
+    std::fill(first, first + (r.right - r.left), colour);
+    for (int32_t y = r.top + 1; y < r.bottom; ++y)
+        std::memcpy(memory_ + offset + uint64_t(y - r.top) * stride, first, rowBytes);
     pixels_ += uint64_t(r.right - r.left) * uint64_t(r.bottom - r.top);
 }
 
