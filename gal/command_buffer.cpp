@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "gal_dump.h"
 #include "gal_internal.h"
 
 namespace {
@@ -245,6 +246,13 @@ gceSTATUS gcoBUFFER_Commit(gcoBUFFER b, uint32_t pipe, gcsSTATE_DELTA* delta, gc
                 const uint32_t saved = cmdbuf->offset;
                 cmdbuf->offset = (cmdbuf->offset + gcdCMDBUF_ALIGNMENT - 1) & ~(gcdCMDBUF_ALIGNMENT - 1);
                 cmdbuf->entryPipe = pipe;
+                // The dump holds exactly the commands the GPU is given.
+                if (gcPLS.hal && gcPLS.hal->dump) {
+                    const uint32_t first = cmdbuf->startOffset + gcdCMDBUF_RESERVED_HEAD;
+                    gcoDUMP_DumpData(gcPLS.hal->dump, GAL_DUMP_TAG_COMMAND, 0, cmdbuf->offset - first,
+                                     reinterpret_cast<const void*>(
+                                         static_cast<uintptr_t>(cmdbuf->logical + first)));
+                }
                 gcsIO_REQUEST r = gal::request(CMD_COMMIT);
                 gal::setPointer(r, 8, cmdbuf);
                 gal::setPointer(r, 16, delta);

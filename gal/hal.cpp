@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gal_dump.h"
 #include "gal_internal.h"
 
 extern "C" {
@@ -162,7 +163,7 @@ gceSTATUS gcoHAL_Construct(void* context, gcoOS os, gcoHAL* hal) {
 
 gceSTATUS gcoHAL_DestroyEx(gcoHAL hal) {
     if (!hal) return gcvSTATUS_OK;
-    if (hal->dump) gcoOS_Free(nullptr, hal->dump);
+    if (hal->dump) gcoDUMP_Destroy(hal->dump);
     hal->magic = 0;
     return gcoOS_Free(nullptr, hal);
 }

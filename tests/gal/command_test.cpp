@@ -11,6 +11,7 @@
 
 #include "command_stream.h"
 #include "gal/gal_internal.h"
+#include "gal_dump.h"
 #include "gal_states.h"
 #include "gpu_sim_fixture.h"
 
@@ -321,6 +322,59 @@ TEST(OlderChip, FrameEndCarriesThePatch) {
                   return GpuSimulator::counter("faults") == 0 ? 0 : 18;
               }),
               0);
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<uint32_t> fileWords(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::vector<uint32_t> words(bytes.size() / 4);
+    std::memcpy(words.data(), bytes.data(), words.size() * 4);
+    return words;
+}
+
+// Two frames of one 16-byte command span each: the header is patched with the totals, and the
+// commands in the dump are the ones the simulator executed.
+TEST_F(CommandStream, DumpHoldsTheCommittedStream) {
+    gcoDUMP dump = nullptr;
+    ASSERT_EQ(gcoHAL_GetDump(nullptr, &dump), gcvSTATUS_OK);
+    const std::string path = veld::seam::path("/tmp/frames.gcdb");
+    ASSERT_EQ(gcoHAL_Commit(nullptr, 0), gcvSTATUS_OK);  // nothing earlier in the dump
+    ASSERT_EQ(gcoDUMP_Control(dump, path.c_str()), gcvSTATUS_OK);
+    std::vector<uint32_t> executed;
+    for (uint32_t frame = 0; frame < 2; ++frame) {
+        ASSERT_EQ(gcoDUMP_FrameBegin(dump), gcvSTATUS_OK);
+        ASSERT_EQ(gcoHARDWARE_LoadState64(nullptr, 0x1260, frame, 0x00100010), gcvSTATUS_OK);
+        const std::vector<uint32_t> w = commitAndCapture();
+        executed.insert(executed.end(), w.begin(), w.end());
+        ASSERT_EQ(gcoDUMP_FrameEnd(dump), gcvSTATUS_OK);
+    }
+    ASSERT_EQ(gcoDUMP_FrameBegin(dump), gcvSTATUS_OK);  // left open: closing ends it
+    ASSERT_EQ(gcoDUMP_Control(dump, nullptr), gcvSTATUS_OK);
+
+    const std::vector<uint32_t> d = fileWords(path);
+    ASSERT_GE(d.size(), 3u);
+    EXPECT_EQ(d[0], GAL_DUMP_TAG('g', 'c', 'D', 'B'));
+    EXPECT_EQ(d[1], 3 * 12 + 2 * 28u);
+    EXPECT_EQ(d[2], 3u);
+    ASSERT_EQ(d.size(), 3 + d[1] / 4);
+    std::vector<uint32_t> dumped;
+    uint32_t frames = 0;
+    for (size_t at = 3; at < d.size();) {
+        if (d[at] == GAL_DUMP_TAG('f', 'r', 'm', ' ')) {
+            EXPECT_EQ(d[at + 2], ++frames);
+            at += 3;
+        } else {
+            ASSERT_EQ(d[at], GAL_DUMP_TAG_COMMAND);
+            dumped.insert(dumped.end(), d.begin() + long(at) + 3, d.begin() + long(at + 3 + d[at + 1] / 4));
+            at += 3 + d[at + 1] / 4;
+        }
+    }
+    EXPECT_EQ(frames, 3u);
+    EXPECT_EQ(dumped, executed);
 }
 
 }  // namespace

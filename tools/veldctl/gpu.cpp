@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -20,10 +22,77 @@ constexpr const char* kUsage =
     "usage: veldctl gpu status | decode FILE\n"
     "  status  the simulated GPU: chip profile, driver version, video memory by pool, nodes,\n"
     "          signals, requests, commits and GPU faults\n"
-    "  decode  print a captured command stream (raw little-endian words, as the simulator's\n"
-    "          save-stream control writes it) as readable state loads and draws\n"
+    "  decode  print a dump file (\"gcDB\") or a captured command stream (raw little-endian\n"
+    "          words, as the simulator's save-stream control writes it) as readable state\n"
+    "          loads, draws and stalls\n"
     "The simulator is started with veldctl sim start (VELD_GPU_PROFILE=plain|old chooses the\n"
     "chip).\n";
+
+// Prints one command span; false when it is malformed.
+bool printStream(const char* path, std::span<const uint32_t> words, uint32_t base) {
+    std::vector<gpusim::Command> commands;
+    gpusim::DecodeError error;
+    const bool ok = gpusim::decodeStream(words, commands, error);
+    for (const gpusim::Command& c : commands) std::fputs(gpusim::describe(c).c_str(), stdout);
+    if (!ok)
+        std::fprintf(stderr, "veldctl: gpu decode: %s: malformed at offset 0x%x: %s\n", path,
+                     base + error.offset, error.reason.c_str());
+    return ok;
+}
+
+// A dump file: its header, frames, command spans (decoded), surfaces and deletions.
+int decodeDump(const char* path, const std::vector<char>& bytes) {
+    auto word = [&](size_t at) {
+        uint32_t w = 0;
+        std::memcpy(&w, bytes.data() + at, 4);
+        return w;
+    };
+    if (bytes.size() < 12) {
+        std::fprintf(stderr, "veldctl: gpu decode: %s: truncated dump header\n", path);
+        return 1;
+    }
+    std::printf("dump: %u bytes of records, %u frames\n", word(4), word(8));
+    size_t at = 12;
+    while (at + 12 <= bytes.size()) {
+        const std::string tag(bytes.data() + at, 4);
+        if (tag == "frm ") {
+            std::printf("frame %u (%u bytes)\n", word(at + 8), word(at + 4));
+            at += 12;
+        } else if (tag == "del ") {
+            std::printf("delete surface 0x%08x\n", word(at + 8));
+            at += 12;
+        } else if (tag == "surf" && at + 20 <= bytes.size()) {
+            std::printf("surface 0x%08x %u x %u format %u, %u bytes\n", word(at + 4),
+                        word(at + 8) & 0xFFFF, word(at + 8) >> 16, word(at + 12), word(at + 16));
+            at += 20;
+        } else {
+            const uint32_t n = word(at + 4);
+            if (n > bytes.size() - at - 12) {
+                std::fprintf(stderr, "veldctl: gpu decode: %s: record at 0x%zx runs past the file\n",
+                             path, at);
+                return 1;
+            }
+            std::printf("%s: %u bytes at 0x%08x\n", tag.c_str(), n, word(at + 8));
+            if (tag == "cmd ") {
+                if (n % 8 != 0) {
+                    std::fprintf(stderr, "veldctl: gpu decode: %s: command record at 0x%zx is not "
+                                 "a whole number of 8-byte units\n", path, at);
+                    return 1;
+                }
+                std::vector<uint32_t> words(n / 4);
+                std::memcpy(words.data(), bytes.data() + at + 12, n);
+                if (!printStream(path, words, 0)) return 1;
+            }
+            at += 12 + n;
+        }
+    }
+    if (at != bytes.size()) {
+        std::fprintf(stderr, "veldctl: gpu decode: %s: %zu stray bytes at the end\n", path,
+                     bytes.size() - at);
+        return 1;
+    }
+    return 0;
+}
 
 int decode(const char* path) {
     std::ifstream in(path, std::ios::binary);
@@ -32,11 +101,7 @@ int decode(const char* path) {
         return 1;
     }
     const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
-    if (bytes.size() >= 4 && std::memcmp(bytes.data(), "gcDB", 4) == 0) {
-        std::fprintf(stderr, "veldctl: gpu decode: %s is a dump file; dump files are not read yet\n",
-                     path);
-        return 1;
-    }
+    if (bytes.size() >= 4 && std::memcmp(bytes.data(), "gcDB", 4) == 0) return decodeDump(path, bytes);
     if (bytes.size() % 4 != 0) {
         std::fprintf(stderr, "veldctl: gpu decode: %s: %zu bytes is not a whole number of words\n",
                      path, bytes.size());
@@ -44,16 +109,7 @@ int decode(const char* path) {
     }
     std::vector<uint32_t> words(bytes.size() / 4);
     std::memcpy(words.data(), bytes.data(), bytes.size());
-    std::vector<gpusim::Command> commands;
-    gpusim::DecodeError error;
-    const bool ok = gpusim::decodeStream(words, commands, error);
-    for (const gpusim::Command& c : commands) std::fputs(gpusim::describe(c).c_str(), stdout);
-    if (!ok) {
-        std::fprintf(stderr, "veldctl: gpu decode: %s: malformed at offset 0x%x: %s\n", path,
-                     error.offset, error.reason.c_str());
-        return 1;
-    }
-    return 0;
+    return printStream(path, words, 0) ? 0 : 1;
 }
 
 }  // namespace
