@@ -160,8 +160,9 @@ std::string start(const Simulator& s) {
         return "could not start it (cannot write " + pidPath + ")";
 
     const auto deadline = std::chrono::steady_clock::now() + kReadyTimeout;
-    while (!ready(s)) {
-        // Until it has called exec, the process still shows veldctl's name.
+    // A ready file left by an earlier run proves nothing: the new process must also run the
+    // program (until it has called exec, it still shows veldctl's name).
+    while (!ready(s) || !runs(*pid, s)) {
         if (!alive(*pid)) return "it exited at once (see " + log + ")";
         if (std::chrono::steady_clock::now() >= deadline)
             return "it did not become ready within 5 s (see " + log + ")";
