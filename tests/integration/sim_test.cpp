@@ -2,6 +2,7 @@
 // on its own shows as died until it is started again.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,12 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "seam.h"
 #include "test_root.h"
 
 namespace {
 
 using veld::test::Process;
 using veld::test::TestRoot;
+
+bool fileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
 
 class SimCommand : public testing::Test {
 protected:
@@ -97,6 +104,31 @@ TEST_F(SimCommand, RefusesWithoutAPrivateRoot) {
     EXPECT_NE(out.find("VELD_ROOT is not set"), std::string::npos) << out;
     EXPECT_EQ(veldctl({"sim", "restart"}, out), 2);
     EXPECT_NE(out.find("restart"), std::string::npos) << out;
+}
+
+// The GPU simulator: veldctl gpu status shows its memory, nodes, signals and faults, and a stop
+// leaves no socket or shared memory behind.
+TEST_F(SimCommand, GpuShowsItsStatusAndStopsCleanly) {
+    std::string out;
+    EXPECT_EQ(veldctl({"gpu", "status"}, out), 1);
+    EXPECT_NE(out.find("no GPU simulator serves this root"), std::string::npos) << out;
+
+    ASSERT_EQ(veldctl({"sim", "start"}, out), 0) << out;
+    EXPECT_NE(out.find("gpu    started (pid "), std::string::npos) << out;
+    ASSERT_EQ(veldctl({"gpu", "status"}, out), 0) << out;
+    for (const char* line : {"chip: profile plain", "version: 5.0.11 build 23085",
+                             "video memory: /" , "  external   physical 0x", "nodes: 0",
+                             "GPU faults: 0", "clients: 0 processes"})
+        EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+    const std::string shm = "/dev/shm" + veld::seam::ipcName("/veld-gpu-vidmem");
+    EXPECT_TRUE(fileExists(shm)) << shm;
+
+    ASSERT_EQ(veldctl({"sim", "stop"}, out), 0) << out;
+    EXPECT_NE(out.find("gpu    stopped"), std::string::npos) << out;
+    EXPECT_FALSE(fileExists(shm)) << "the video memory is removed at SIGTERM";
+    EXPECT_FALSE(fileExists(veld::seam::simSocket("gpu")));
+    EXPECT_NE(root_.readFile("/tmp/veld-sim/" + root_.ns() + "/gpu.log").find("veld_gpu: stopped"),
+              std::string::npos);
 }
 
 }  // namespace

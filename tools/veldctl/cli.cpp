@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "screenshot.h"
+#include "gpu.h"
 #include "metrics.h"
 #include "se.h"
 #include "sim.h"
@@ -21,7 +22,8 @@ constexpr const CommandSpec* kCommands[] = {
     &kPingCommand,   &kSendCommand,     &kKeyCommand,    &kMonitorCommand,
     &kRegtoolCommand, &kRegReadCommand, &kRegWriteCommand, &kStatusCommand,
     &kCleanCommand,  &kScreenshotCommand, &kSimStartCommand, &kSimStopCommand,
-    &kSimStatusCommand, &kSeLogCommand, &kMetricsCommand,
+    &kSimStatusCommand, &kSeLogCommand, &kGpuStatusCommand,
+    &kGpuDecodeCommand, &kMetricsCommand,
 };
 
 std::string_view firstWord(std::string_view name) { return name.substr(0, name.find(' ')); }

@@ -46,6 +46,7 @@ constexpr Simulator kSimulators[] = {
     {"board", "veld_board", "the board's platform driver files under the root", false,
      "/proc/qv/fbdev/fb0/fbmem"},
     {"tw", "veld_tw", "the trusted world and the secure-engine device /dev/qv/se0", true, ""},
+    {"gpu", "veld_gpu", "the GPU kernel driver and its video memory", true, ""},
 };
 
 constexpr auto kReadyTimeout = std::chrono::seconds(5);
@@ -156,8 +157,9 @@ std::string start(const Simulator& s) {
         return "could not start it (cannot write " + pidPath + ")";
 
     const auto deadline = std::chrono::steady_clock::now() + kReadyTimeout;
+    // A ready file left by an earlier run proves nothing: the new process must also run the
+    // program (until it has called exec, it still shows veldctl's name).
     while (!ready(s) || !runs(*pid, s)) {
-        // Until it has called exec, the process still shows veldctl's name.
         if (!alive(*pid)) return "it exited at once (see " + log + ")";
         if (std::chrono::steady_clock::now() >= deadline)
             return "it did not become ready within 5 s (see " + log + ")";

@@ -1,0 +1,360 @@
+// The 2D GPU driver's kernel path against the simulated GPU kernel (veld_gpu, started here in a
+// private root and namespace):
+//  - one kernel request round trip through gcoOS_DeviceControl against a raw ioctl that does
+//    nothing (FIONREAD on a pipe): what the device seam and the simulator add to a request;
+//  - allocate + lock + unlock + free of 4 KiB of video memory (gcoOS_AllocateVideoMemory,
+//    gcoOS_FreeVideoMemory: five requests) against malloc + free and mmap + munmap of the same
+//    size;
+//  - LoadState32 of 1000 states (and one commit) against writing the same words into an array;
+//  - a one-rectangle 256 x 256 clear, API to executed (state loads, draw, commit with stall),
+//    against memset of the same rectangle;
+//  - the stream decoder against a plain scan of the same words (target within 3x);
+//  - a 1920 x 1080 x 32 clear through commit against memset (the software core's raw speed;
+//    target within 1.5x).
+// After the Google Benchmark rows it prints interleaved medians of wall time (the simulator
+// works in another process) and their ratios, with the CPU's model and flags.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_support.h"
+#include "command_stream.h"
+#include "gal/gal_internal.h"
+#include "gal_hal.h"
+#include "gal_hardware.h"
+#include "gal_request.h"
+#include "gal_states.h"
+#include "seam.h"
+
+namespace {
+
+constexpr size_t kNodeBytes = 4096;
+
+std::string gRoot;
+pid_t gSimulator = -1;
+int gPipe[2] = {-1, -1};
+
+bool startSimulator() {
+    char pattern[] = "/tmp/vg.XXXXXX";
+    gRoot = mkdtemp(pattern);
+    setenv("VELD_ROOT", gRoot.c_str(), 1);
+    setenv("VELD_NS", ("vgbench" + std::to_string(getpid())).c_str(), 1);
+    setenv("VELD_SIM", "1", 1);
+    std::filesystem::create_directories(veld::seam::simDir());
+    gSimulator = fork();
+    if (gSimulator == 0) {
+        const std::string program = std::string(VELD_BIN_DIR) + "/sim/veld_gpu";
+        execl(program.c_str(), program.c_str(), "--root", gRoot.c_str(), nullptr);
+        _exit(127);
+    }
+    struct stat st {};
+    for (int i = 0; i < 500 && ::stat(veld::seam::simSocket("gpu").c_str(), &st) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    gcsTHREAD_DATA* record = nullptr;
+    return gcoOS_GetTLS(&record) == gcvSTATUS_OK && pipe(gPipe) == 0;
+}
+
+void stopSimulator() {
+    if (gSimulator > 0) {
+        kill(gSimulator, SIGTERM);
+        waitpid(gSimulator, nullptr, 0);
+    }
+    std::filesystem::remove_all(gRoot);
+}
+
+gceSTATUS driverRequest() {
+    gcsIO_REQUEST r = gal::request(CMD_QUERY_POWER_MANAGEMENT_STATE);
+    return gcoOS_DeviceControl(nullptr, GAL_IOCTL_REQUEST, &r, sizeof r, &r, sizeof r);
+}
+
+int rawIoctl() {
+    int pending = 0;
+    return ioctl(gPipe[0], FIONREAD, &pending);
+}
+
+bool driverNode() {
+    size_t bytes = kNodeBytes;
+    uint32_t gpu = 0, node = 0;
+    void* logical = nullptr;
+    if (gcoOS_AllocateVideoMemory(nullptr, 0, &bytes, &gpu, &logical, &node) != gcvSTATUS_OK)
+        return false;
+    static_cast<volatile uint8_t*>(logical)[0] = 1;
+    return gcoOS_FreeVideoMemory(nullptr, node) == gcvSTATUS_OK;
+}
+
+void mallocNode() {
+    void* p = std::malloc(kNodeBytes);
+    static_cast<volatile uint8_t*>(p)[0] = 1;
+    std::free(p);
+}
+
+void mmapNode() {
+    void* p = mmap(nullptr, kNodeBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    static_cast<volatile uint8_t*>(p)[0] = 1;
+    munmap(p, kNodeBytes);
+}
+
+constexpr uint32_t kStates = 1000;
+
+void loadStates() {
+    for (uint32_t i = 0; i < kStates; ++i) gcoHARDWARE_LoadState32(nullptr, 0x8000 + 4 * (i % 64), i);
+    gcoHARDWARE_Commit(nullptr);
+}
+
+void arrayStates() {
+    static std::vector<uint32_t> words(2 * kStates);
+    for (uint32_t i = 0; i < kStates; ++i) {
+        words[2 * i] = 0x08010000u | ((0x8000 + 4 * (i % 64)) >> 2);
+        words[2 * i + 1] = i;
+    }
+    benchmark::DoNotOptimize(words.data());
+}
+
+// A target of w x h 32-bit pixels in video memory.
+struct Target {
+    uint32_t node = 0, gpu = 0, width, height;
+    size_t bytes;
+    void* logical = nullptr;
+    Target(uint32_t w, uint32_t h) : width(w), height(h), bytes(size_t(w) * h * 4) {
+        gcoOS_AllocateVideoMemory(nullptr, 0, &bytes, &gpu, &logical, &node);
+    }
+};
+
+Target& fullHd() {
+    static Target t(1920, 1080);
+    return t;
+}
+Target& small() {
+    static Target t(256, 256);
+    return t;
+}
+
+// The start-draw-engine command, written through the hardware's command buffer.
+void drawWords(const uint32_t (&words)[4]) {
+    gcoHARDWARE hw = nullptr;
+    gcoHAL_GetHardware(nullptr, &hw);
+    gcoBUFFER_Write(hw->buffer, words, sizeof words, 1);
+}
+
+// One clear of the whole target through the driver: states, draw, commit and stall.
+void driverClear(Target& t, uint32_t colour) {
+    const uint32_t target[3] = {t.gpu, t.width * 4, t.width};
+    gcoHARDWARE_LoadState(nullptr, GAL_STATE_TARGET_ADDRESS, 3, target);
+    gcoHARDWARE_LoadState32(nullptr, GAL_STATE_TARGET_CONFIG,
+                            GAL_DEST_CONFIG(GAL_HW_FORMAT_A8R8G8B8, GAL_HW_CLEAR));
+    gcoHARDWARE_LoadState64(nullptr, GAL_STATE_CLIP_TOP_LEFT, 0, t.width | t.height << 16);
+    gcoHARDWARE_LoadState32(nullptr, GAL_STATE_CLEAR_COLOR, colour);
+    gcoHARDWARE_LoadState32(nullptr, GAL_STATE_FLUSH, 8);
+    const uint32_t draw[4] = {GAL_START_DE_WORD, 0, 0, t.width | t.height << 16};
+    drawWords(draw);
+    gcoHAL_Commit(nullptr, 1);
+}
+
+void memsetClear(Target& t, uint32_t colour) {
+    std::memset(t.logical, int(colour & 0xFF), t.bytes);
+    benchmark::ClobberMemory();
+}
+
+// A stream of state loads, as the driver writes them, for the decoder.
+const std::vector<uint32_t>& sampleStream() {
+    static const std::vector<uint32_t> words = [] {
+        std::vector<uint32_t> w;
+        for (int i = 0; i < 20000; ++i) {
+            w.push_back(0x08030000u | (0x1228 >> 2));
+            w.push_back(0x40000000u + uint32_t(i));
+            w.push_back(7680);
+            w.push_back(1920);
+            w.push_back(0x08010000u | (0x12C0 >> 2));
+            w.push_back(uint32_t(i));
+        }
+        return w;
+    }();
+    return words;
+}
+
+size_t decodeSample() {
+    static std::vector<veld::gpusim::Command> commands;  // its memory is kept between runs
+    commands.clear();
+    veld::gpusim::DecodeError error;
+    veld::gpusim::decodeStream(sampleStream(), commands, error);
+    return commands.size();
+}
+
+uint32_t scanSample() {
+    uint32_t sum = 0;
+    for (uint32_t w : sampleStream()) sum += w;
+    return sum;
+}
+
+void BM_LoadState32_Driver(benchmark::State& state) {
+    for (auto _ : state) loadStates();
+    state.SetItemsProcessed(int64_t(state.iterations()) * kStates);
+}
+BENCHMARK(BM_LoadState32_Driver)->UseRealTime();
+
+void BM_LoadState32_Array(benchmark::State& state) {
+    for (auto _ : state) arrayStates();
+    state.SetItemsProcessed(int64_t(state.iterations()) * kStates);
+}
+BENCHMARK(BM_LoadState32_Array);
+
+void BM_Clear256_Driver(benchmark::State& state) {
+    uint32_t colour = 0;
+    for (auto _ : state) driverClear(small(), ++colour);
+}
+BENCHMARK(BM_Clear256_Driver)->UseRealTime();
+
+void BM_Clear256_Memset(benchmark::State& state) {
+    uint32_t colour = 0;
+    for (auto _ : state) memsetClear(small(), ++colour);
+}
+BENCHMARK(BM_Clear256_Memset);
+
+void BM_Decode_Decoder(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(decodeSample());
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(sampleStream().size() * 4));
+}
+BENCHMARK(BM_Decode_Decoder);
+
+void BM_Decode_WordScan(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(scanSample());
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(sampleStream().size() * 4));
+}
+BENCHMARK(BM_Decode_WordScan);
+
+void BM_ClearFullHd_Driver(benchmark::State& state) {
+    uint32_t colour = 0;
+    for (auto _ : state) driverClear(fullHd(), ++colour);
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(fullHd().bytes));
+}
+BENCHMARK(BM_ClearFullHd_Driver)->UseRealTime();
+
+void BM_ClearFullHd_Memset(benchmark::State& state) {
+    uint32_t colour = 0;
+    for (auto _ : state) memsetClear(fullHd(), ++colour);
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(fullHd().bytes));
+}
+BENCHMARK(BM_ClearFullHd_Memset);
+
+void BM_Request_DeviceControl(benchmark::State& state) {
+    for (auto _ : state)
+        if (driverRequest() != gcvSTATUS_OK) state.SkipWithError("request failed");
+}
+BENCHMARK(BM_Request_DeviceControl)->UseRealTime();
+
+void BM_Request_RawIoctl(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(rawIoctl());
+}
+BENCHMARK(BM_Request_RawIoctl)->UseRealTime();
+
+void BM_VideoMemory4K_Driver(benchmark::State& state) {
+    for (auto _ : state)
+        if (!driverNode()) state.SkipWithError("video memory failed");
+}
+BENCHMARK(BM_VideoMemory4K_Driver)->UseRealTime();
+
+void BM_VideoMemory4K_Malloc(benchmark::State& state) {
+    for (auto _ : state) mallocNode();
+}
+BENCHMARK(BM_VideoMemory4K_Malloc);
+
+void BM_VideoMemory4K_Mmap(benchmark::State& state) {
+    for (auto _ : state) mmapNode();
+}
+BENCHMARK(BM_VideoMemory4K_Mmap);
+
+// Wall nanoseconds per call of body(), `count` calls.
+template <typename F>
+double wallEach(F body, int count) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i) body();
+    return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start)
+               .count() /
+           count;
+}
+
+void printCpu() {
+    std::ifstream in("/proc/cpuinfo");
+    std::string line, model, flags;
+    while (std::getline(in, line) && (model.empty() || flags.empty())) {
+        if (model.empty() && line.rfind("model name", 0) == 0) model = line.substr(line.find(':') + 2);
+        if (flags.empty() && line.rfind("flags", 0) == 0) flags = line.substr(line.find(':') + 2);
+    }
+    std::printf("CPU: %s\nCPU flags: %s\n", model.c_str(), flags.c_str());
+}
+
+void printRatios() {
+    using veld::bench::median;
+    constexpr int kRounds = 15;
+    std::vector<double> request, raw, node, heap, mapping, loads, array, clear, clearBase, decode,
+        scan, fullClear, fullBase;
+    for (int r = 0; r < kRounds; ++r) {
+        raw.push_back(wallEach([] { rawIoctl(); }, 2000));
+        request.push_back(wallEach([] { driverRequest(); }, 500));
+        heap.push_back(wallEach(mallocNode, 2000));
+        mapping.push_back(wallEach(mmapNode, 500));
+        node.push_back(wallEach([] { driverNode(); }, 100));
+        array.push_back(wallEach(arrayStates, 200));
+        loads.push_back(wallEach(loadStates, 20));
+        clearBase.push_back(wallEach([] { memsetClear(small(), 3); }, 200));
+        clear.push_back(wallEach([] { driverClear(small(), 3); }, 20));
+        scan.push_back(wallEach([] { benchmark::DoNotOptimize(scanSample()); }, 20));
+        decode.push_back(wallEach([] { benchmark::DoNotOptimize(decodeSample()); }, 20));
+        fullBase.push_back(wallEach([] { memsetClear(fullHd(), 3); }, 5));
+        fullClear.push_back(wallEach([] { driverClear(fullHd(), 3); }, 5));
+    }
+    printCpu();
+    std::printf("\nmedians of %d interleaved rounds (wall time):\n", kRounds);
+    std::printf("  kernel request round trip (gcoOS_DeviceControl to the simulator): %.2f us;"
+                " raw FIONREAD ioctl %.3f us; ratio %.0f\n",
+                median(request) / 1000, median(raw) / 1000, median(request) / median(raw));
+    std::printf("  4 KiB video memory allocate+lock+unlock+free: %.2f us; malloc+free %.3f us"
+                " (ratio %.0f); mmap+munmap %.2f us (ratio %.1f)\n",
+                median(node) / 1000, median(heap) / 1000, median(node) / median(heap),
+                median(mapping) / 1000, median(node) / median(mapping));
+    std::printf("  LoadState32 x %u with one commit: %.1f us; the same words into an array %.2f us;"
+                " ratio %.0f\n",
+                kStates, median(loads) / 1000, median(array) / 1000, median(loads) / median(array));
+    std::printf("  256 x 256 clear, API to executed: %.1f us (%.0f frames/s); memset %.2f us;"
+                " ratio %.0f\n",
+                median(clear) / 1000, 1e9 / median(clear), median(clearBase) / 1000,
+                median(clear) / median(clearBase));
+    std::printf("  decoder over %zu words: %.1f us; plain word scan %.1f us; ratio %.2f"
+                " (target <= 3)\n",
+                sampleStream().size(), median(decode) / 1000, median(scan) / 1000,
+                median(decode) / median(scan));
+    std::printf("  1920 x 1080 x 32 clear through commit: %.0f us; memset %.0f us; ratio %.2f"
+                " (target <= 1.5)\n",
+                median(fullClear) / 1000, median(fullBase) / 1000,
+                median(fullClear) / median(fullBase));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!startSimulator()) {
+        std::fprintf(stderr, "gal_bench: the GPU simulator did not start\n");
+        stopSimulator();
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    printRatios();
+    stopSimulator();
+    return 0;
+}

@@ -1,0 +1,11 @@
+// veldctl gpu: the simulated GPU of the current root and namespace.
+#pragma once
+
+#include "cli.h"
+
+namespace veld::tools {
+
+extern const CommandSpec kGpuStatusCommand;
+extern const CommandSpec kGpuDecodeCommand;
+
+}  // namespace veld::tools
