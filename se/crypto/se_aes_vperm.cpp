@@ -1,0 +1,4 @@
+#include "se_aes.h"
+namespace veld::se::aes {
+const Engine* vpermEngine() { return nullptr; }
+}
