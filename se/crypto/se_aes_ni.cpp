@@ -3,6 +3,7 @@
 // depends on table look-ups: constant time. The operations on independent blocks (ECB, CBC
 // decryption, CTR) keep eight blocks in flight, then four, then one, to cover the
 // instructions' latency; CBC encryption and the MACs built on it are serial by nature.
+#include "se_aes.h"
 #include "se_aes_ni.h"
 
 #include "se_cpu.h"

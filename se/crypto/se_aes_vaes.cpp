@@ -2,6 +2,7 @@
 // in a 256-bit register, so the independent-block operations (ECB, CBC decryption, CTR) keep
 // sixteen blocks in eight registers in flight, then eight, then the AES-NI engine finishes the
 // rest. CBC encryption is serial and is the AES-NI engine's. Constant time like AES-NI.
+#include "se_aes.h"
 #include "se_aes_ni.h"
 #include "se_cpu.h"
 
