@@ -32,11 +32,14 @@ constexpr Word repeat(uint16_t pattern) {
 
 // ---- GF(2^8) on planes (polynomial x^8 + x^4 + x^3 + x + 1) -----------------------------
 
-Planes multiply(const Planes& a, const Planes& b) {
+inline Planes multiply(const Planes& a, const Planes& b) {
     Word c[15] = {};
+#pragma GCC unroll 8
     for (int i = 0; i < 8; ++i) {
+#pragma GCC unroll 8
         for (int j = 0; j < 8; ++j) c[i + j] ^= a.p[i] & b.p[j];
     }
+#pragma GCC unroll 8
     for (int k = 14; k >= 8; --k) {
         c[k - 4] ^= c[k];
         c[k - 5] ^= c[k];
@@ -48,7 +51,7 @@ Planes multiply(const Planes& a, const Planes& b) {
     return r;
 }
 
-// Squaring is linear: a_i moves to x^(2i) mod the polynomial.
+// Squaring is linear: a_i moves to x^(2i) mod the polynomial, which is kSquareOf[i].
 constexpr uint8_t kSquareOf[8] = {0x01, 0x04, 0x10, 0x40, 0x1b, 0x6c, 0xab, 0x9a};
 static_assert([] {
     for (int i = 0; i < 8; ++i) {
@@ -58,14 +61,11 @@ static_assert([] {
     return true;
 }());
 
-Planes square(const Planes& a) {
-    Planes r{};
-    for (int i = 0; i < 8; ++i) {
-        for (int j = 0; j < 8; ++j) {
-            if (kSquareOf[i] >> j & 1) r.p[j] ^= a.p[i];
-        }
-    }
-    return r;
+// Output plane j collects the a_i whose square has bit j (the columns of kSquareOf).
+inline Planes square(const Planes& a) {
+    const Word* x = a.p;
+    return {{x[0] ^ x[4] ^ x[6], x[4] ^ x[6] ^ x[7], x[1] ^ x[5], x[4] ^ x[5] ^ x[6] ^ x[7],
+             x[2] ^ x[4] ^ x[7], x[5] ^ x[6], x[3] ^ x[5], x[6] ^ x[7]}};
 }
 
 // x^254 = x^-1 (and 0 for 0).

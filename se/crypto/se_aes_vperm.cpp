@@ -166,10 +166,10 @@ inline void inverseParts(V s, const Consts& c, V& io, V& jo) {
 
 template <int N>
 void encryptN(V* s, const Keys& k, const Consts& c, const vperm::NibbleMap& in) {
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int b = 0; b < N; ++b) s[b] = vxor(mapBytes(in, s[b]), k.rk[0]);
     for (int r = 1; r < k.rounds; ++r) {
-#pragma GCC unroll 4
+#pragma GCC unroll 8
         for (int b = 0; b < N; ++b) {
             V io, jo;
             inverseParts(lookup(s[b], c.shiftRows), c, io, jo);
@@ -181,7 +181,7 @@ void encryptN(V* s, const Keys& k, const Consts& c, const vperm::NibbleMap& in) 
             s[b] = vxor(mixed, k.rk[r]);
         }
     }
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int b = 0; b < N; ++b) {
         V io, jo;
         inverseParts(lookup(s[b], c.shiftRows), c, io, jo);
@@ -191,21 +191,22 @@ void encryptN(V* s, const Keys& k, const Consts& c, const vperm::NibbleMap& in) 
 
 template <int N>
 void decryptN(V* s, const Keys& k, const Consts& c, const vperm::NibbleMap& in) {
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int b = 0; b < N; ++b) s[b] = vxor(mapBytes(in, s[b]), k.rk[0]);
     for (int r = 1; r < k.rounds; ++r) {
-#pragma GCC unroll 4
+#pragma GCC unroll 8
         for (int b = 0; b < N; ++b) {
             V io, jo;
             inverseParts(lookup(s[b], c.invShiftRows), c, io, jo);
             V t[4];
+#pragma GCC unroll 8
             for (int f = 0; f < 4; ++f) t[f] = vxor(lookup(c.outIo[f], io), lookup(c.outJo[f], jo));
             // InvMixColumns: 14y_r ^ 11y_r+1 ^ 13y_r+2 ^ 9y_r+3.
             const V mixed = vxor(t[0], lookup(vxor(t[1], lookup(vxor(t[2], lookup(t[3], c.rot1)), c.rot1)), c.rot1));
             s[b] = vxor(mixed, k.rk[r]);
         }
     }
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int b = 0; b < N; ++b) {
         V io, jo;
         inverseParts(lookup(s[b], c.invShiftRows), c, io, jo);
@@ -214,13 +215,14 @@ void decryptN(V* s, const Keys& k, const Consts& c, const vperm::NibbleMap& in) 
 }
 
 // The key, tables and round functions of one bulk call in one direction.
+template <bool kDecrypt>
 struct Cipher {
     Keys keys;
     Consts consts;
-    explicit Cipher(const Schedule& ks, bool decrypt) : keys(ks, decrypt), consts(decrypt) {}
+    explicit Cipher(const Schedule& ks) : keys(ks, kDecrypt), consts(kDecrypt) {}
     template <int N>
     void run(V* s) const {
-        if (keys.decrypt) {
+        if constexpr (kDecrypt) {
             decryptN<N>(s, keys, consts, kTables.toDecTower);
         } else {
             encryptN<N>(s, keys, consts, kTables.toTower);
@@ -228,7 +230,7 @@ struct Cipher {
     }
 };
 
-constexpr size_t kWide = 4;
+constexpr size_t kWide = 8;
 
 // Runs step<N>(first block) over the blocks, four at a time, then one at a time.
 template <class Step>
@@ -240,11 +242,11 @@ inline void inGroups(size_t blocks, Step step) {
 
 template <bool kDecrypt>
 void ecb(const Schedule& ks, uint8_t* out, const uint8_t* in, size_t blocks) {
-    const Cipher cipher(ks, kDecrypt);
+    const Cipher<kDecrypt> cipher(ks);
     inGroups(blocks, [&]<size_t N>(size_t i) {
         V s[N];
         for (size_t j = 0; j < N; ++j) s[j] = load(in + 16 * (i + j));
-        cipher.run<N>(s);
+        cipher.template run<N>(s);
         for (size_t j = 0; j < N; ++j) store(out + 16 * (i + j), s[j]);
     });
 }
@@ -259,11 +261,11 @@ void vpDecryptEcb(const Schedule& ks, uint8_t* out, const uint8_t* in, size_t bl
 
 void vpEncryptCbc(const Schedule& ks, uint8_t* iv, uint8_t* out, const uint8_t* in,
                   size_t blocks) {
-    const Cipher cipher(ks, false);
+    const Cipher<false> cipher(ks);
     V chain = load(iv);
     for (size_t i = 0; i < blocks; ++i) {
         chain = vxor(chain, load(in + 16 * i));
-        cipher.run<1>(&chain);
+        cipher.template run<1>(&chain);
         store(out + 16 * i, chain);
     }
     store(iv, chain);
@@ -271,12 +273,12 @@ void vpEncryptCbc(const Schedule& ks, uint8_t* iv, uint8_t* out, const uint8_t* 
 
 void vpDecryptCbc(const Schedule& ks, uint8_t* iv, uint8_t* out, const uint8_t* in,
                   size_t blocks) {
-    const Cipher cipher(ks, true);
+    const Cipher<true> cipher(ks);
     V chain = load(iv);
     inGroups(blocks, [&]<size_t N>(size_t i) {
         V c[N], s[N];
         for (size_t j = 0; j < N; ++j) s[j] = c[j] = load(in + 16 * (i + j));
-        cipher.run<N>(s);
+        cipher.template run<N>(s);
         store(out + 16 * i, vxor(s[0], chain));
         for (size_t j = 1; j < N; ++j) store(out + 16 * (i + j), vxor(s[j], c[j - 1]));
         chain = c[N - 1];
@@ -286,7 +288,7 @@ void vpDecryptCbc(const Schedule& ks, uint8_t* iv, uint8_t* out, const uint8_t* 
 
 void vpCtr(const Schedule& ks, uint8_t* counter, uint8_t* out, const uint8_t* in,
            size_t blocks) {
-    const Cipher cipher(ks, false);
+    const Cipher<false> cipher(ks);
     uint8_t next[16];
     std::memcpy(next, counter, 16);
     inGroups(blocks, [&]<size_t N>(size_t i) {
@@ -295,7 +297,7 @@ void vpCtr(const Schedule& ks, uint8_t* counter, uint8_t* out, const uint8_t* in
             s[j] = load(next);
             incrementCounter(next);
         }
-        cipher.run<N>(s);
+        cipher.template run<N>(s);
         for (size_t j = 0; j < N; ++j) store(out + 16 * (i + j), vxor(s[j], load(in + 16 * (i + j))));
     });
     std::memcpy(counter, next, 16);
