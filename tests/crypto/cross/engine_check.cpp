@@ -1,5 +1,5 @@
-// Runs the engine checks of the unit tests (engine_checks.h) over every AES and SHA engine of
-// the build, without a test framework, so that cross builds run it under qemu-user
+// Runs the engine checks of the unit tests (engine_checks.h) over every AES and SHA engine and
+// the Montgomery row functions of the build, without a test framework, so that cross builds run it under qemu-user
 // (scripts/crypto-engine-check). Prints one line per engine; exits 1 on any failure.
 #include <cstdio>
 #include <string>
@@ -33,6 +33,11 @@ int main() {
     for (const sha::BlockEngine* e : sha::blockEngines()) {
         const bool runs = sha::runnable(*e);
         report("SHA", e->name, runs, runs ? enginecheck::shaCheck(*e) : std::string());
+    }
+    {
+        using namespace bn;
+        const char* name = rowEngineName(RowEngine::kFast);
+        if (name) report("RSA", name, rowEngineRunnable(RowEngine::kFast), enginecheck::montCheck());
     }
     std::printf("AES engine chosen: %s; SHA engine chosen: %s\n", aes::engine().name,
                 sha::blockEngine().name);
