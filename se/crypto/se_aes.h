@@ -51,6 +51,7 @@ const Engine& bitslicedEngine();
 const Engine* aesNiEngine();  // se_aes_ni.cpp
 const Engine* vaesEngine();   // se_aes_vaes.cpp
 const Engine* vpermEngine();  // se_aes_vperm.cpp: SSSE3 or NEON
+const Engine* vpermAvx2Engine();  // se_aes_vperm_avx2.cpp
 const Engine* armCeEngine();  // se_aes_arm.cpp: ARMv8 crypto extensions
 // The GFNI engine when the running CPU has GFNI, else null (se_aes_x86.cpp).
 const Engine* hardwareEngine();

@@ -1,7 +1,7 @@
 // The AES engine switch: the list of engines built for this CPU family in the order of
 // preference, and the one choice the library makes from it at first use.
 //
-// x86-64: VAES (two blocks per AVX2 register), AES-NI, GFNI, SSSE3 vector permutes; ARM:
+// x86-64: VAES (two blocks per AVX2 register), AES-NI, GFNI, AVX2 and SSSE3 vector permutes; ARM:
 // the ARMv8 crypto extensions, NEON vector permutes; then everywhere the bit-sliced portable
 // engine. All of these run in constant time. The table engine comes last and is never chosen
 // unless named (VELD_AES_ENGINE=table): it leaks through the cache.
@@ -28,6 +28,7 @@ Registry build() {
     r.add(aesNiEngine());
     r.add(hardwareEngine());  // GFNI: only listed where the CPU has it
     r.add(armCeEngine());
+    r.add(vpermAvx2Engine());
     r.add(vpermEngine());
     r.add(&bitslicedEngine());
     r.add(&portableEngine());
