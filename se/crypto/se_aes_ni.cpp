@@ -11,8 +11,12 @@
 #if defined(__x86_64__)
 
 // Everything below runs only after the engine switch has checked the CPU.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("aes,ssse3"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("aes,ssse3")
+#endif
 
 namespace veld::se::aes {
 namespace ni {
@@ -161,7 +165,11 @@ const Engine* aesNiEngine() { return &ni::kAesNi; }
 
 }  // namespace veld::se::aes
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 #else  // not x86-64
 

@@ -9,8 +9,12 @@
 #if defined(__x86_64__)
 
 // Everything below runs only after the engine switch has checked the CPU.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("aes,vaes,avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("aes,vaes,avx2")
+#endif
 
 namespace veld::se::aes {
 namespace {
@@ -179,7 +183,11 @@ const Engine* vaesEngine() { return &kVaes; }
 
 }  // namespace veld::se::aes
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 #else  // not x86-64
 

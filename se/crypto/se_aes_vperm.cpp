@@ -5,8 +5,13 @@
 #include "se_cpu.h"
 
 #if defined(__x86_64__)
-#pragma GCC target("ssse3")
 #include <tmmintrin.h>
+// Everything below runs only after the engine switch has checked the CPU.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("ssse3"))), apply_to = function)
+#else
+#pragma GCC target("ssse3")
+#endif
 #define VELD_VPERM 1
 #elif defined(__aarch64__) || (defined(__arm__) && !defined(__SOFTFP__))
 #if defined(__arm__)
@@ -141,6 +146,10 @@ constexpr Engine kVperm{"vperm", vpEncryptEcb, vpDecryptEcb, vpEncryptCbc,
 const Engine* vpermEngine() { return &kVperm; }
 
 }  // namespace veld::se::aes
+
+#if defined(__x86_64__) && defined(__clang__)
+#pragma clang attribute pop
+#endif
 
 #else  // no byte permutes in this build
 

@@ -8,11 +8,16 @@
 
 #if defined(__x86_64__)
 
-// Everything below runs only after the engine switch has checked the CPU.
-#pragma GCC target("avx2")
 #include <immintrin.h>
 
 #include <cstring>
+
+// Everything below runs only after the engine switch has checked the CPU.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC target("avx2")
+#endif
 
 #include "se_aes_vperm_tables.h"
 
@@ -122,6 +127,10 @@ constexpr Engine kVpermAvx2{"vperm_avx2", encryptEcb2, decryptEcb2, encryptCbc2,
 const Engine* vpermAvx2Engine() { return &kVpermAvx2; }
 
 }  // namespace veld::se::aes
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#endif
 
 #else  // not x86-64
 

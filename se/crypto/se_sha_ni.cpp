@@ -13,8 +13,12 @@
 #include <immintrin.h>
 
 // Everything below runs only after the engine switch has checked the CPU.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("sha,sse4.1,ssse3"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("sha,sse4.1,ssse3")
+#endif
 
 namespace veld::se::sha {
 namespace {
@@ -106,7 +110,11 @@ const BlockEngine* shaNiBlockEngine() { return &kShaNi; }
 
 }  // namespace veld::se::sha
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 #else  // not x86-64
 
