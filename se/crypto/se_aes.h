@@ -70,7 +70,7 @@ bool runnable(const Engine& e);
 const Engine* engineNamed(const char* name);
 
 // The engine the library uses: the first runnable one of `engines()` that is constant time;
-// VELD_AES_ENGINE=<name> picks one by name, VELD_CRYPTO_PORTABLE=1 the bit-sliced engine
+// VELD_AES_ENGINE=<name,...> picks one by name, VELD_CRYPTO_PORTABLE=1 the bit-sliced engine
 // (see se_cpu.h).
 const Engine& engine();
 

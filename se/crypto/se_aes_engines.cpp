@@ -5,8 +5,10 @@
 // the ARMv8 crypto extensions, NEON vector permutes; then everywhere the bit-sliced portable
 // engine. All of these run in constant time. The table engine comes last and is never chosen
 // unless named (VELD_AES_ENGINE=table): it leaks through the cache.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "se_aes.h"
 #include "se_cpu.h"
@@ -40,11 +42,23 @@ const Registry& registry() {
     return r;
 }
 
+// The first runnable engine of a comma-separated list of names, or null.
+const Engine* firstNamed(const char* list) {
+    std::string names = list;
+    size_t start = 0;
+    while (start <= names.size()) {
+        const size_t end = std::min(names.find(',', start), names.size());
+        const Engine* e = engineNamed(names.substr(start, end - start).c_str());
+        if (e && runnable(*e)) return e;
+        start = end + 1;
+    }
+    return nullptr;
+}
+
 const Engine& select() {
-    if (const char* name = cpu::aesEngineOverride()) {
-        const Engine* e = engineNamed(name);
-        if (e && runnable(*e)) return *e;
-        std::fprintf(stderr, "VELD_AES_ENGINE=%s: no such engine on this CPU; ignored\n", name);
+    if (const char* list = cpu::aesEngineOverride()) {
+        if (const Engine* e = firstNamed(list)) return *e;
+        std::fprintf(stderr, "VELD_AES_ENGINE=%s: no such engine on this CPU; ignored\n", list);
     }
     if (cpu::forcePortable()) return bitslicedEngine();
     for (const Engine* e : engines()) {

@@ -5,8 +5,9 @@
 // environment variables steer the choice, for tests and benchmarks:
 //   VELD_CRYPTO_PORTABLE=1   every algorithm runs its portable engine (VELD_AES_PORTABLE=1,
 //                            the older name, does the same);
-//   VELD_AES_ENGINE=<name>   AES runs the named engine when the CPU can run it ("table"
-//                            selects the table engine, which is never chosen otherwise).
+//   VELD_AES_ENGINE=<names>  AES runs the first engine of the comma-separated list that the
+//                            CPU can run ("table" selects the table engine, which is never
+//                            chosen otherwise).
 #pragma once
 
 #include <cstdint>
