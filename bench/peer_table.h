@@ -9,6 +9,7 @@
 //              path off;
 //   scalar     our portable engines (VELD_CRYPTO_PORTABLE=1); OpenSSL without SSSE3 too
 //              (~0x200020200000000): its scalar code, a table AES; mbedTLS as in no-aesni;
+//   ssse3      (AES only) our vector-permute engine on SSSE3 alone, against the no-aesni peers;
 //   table      (AES only) our table engine, which leaks, against the same scalar peers.
 // The parent prints the CPU flags and one table row per benchmark row and configuration,
 // naming the engine each of ours ran on; the last column sets ours against OpenSSL's scalar
@@ -39,13 +40,15 @@ struct Config {
     bool mbedtlsNoAesni;        // preload libmbedtls_noaesni.so
     const char* veldPortable;   // VELD_CRYPTO_PORTABLE value, or null
     const char* veldAesEngine;  // VELD_AES_ENGINE value, or null
+    bool aesOnly = false;       // a configuration that only changes our AES engine
 };
 
 inline constexpr Config kConfigs[] = {
     {"hardware", nullptr, false, nullptr, nullptr},
     {"no-aesni", "~0x200000200000000", true, "1", "vperm_avx2,vperm"},
+    {"ssse3", "~0x200000200000000", true, "1", "vperm", true},
     {"scalar", "~0x200020200000000", true, "1", nullptr},
-    {"table", "~0x200020200000000", true, "1", "table"},
+    {"table", "~0x200020200000000", true, "1", "table", true},
 };
 
 // Remembers one counter per benchmark function: the median with --benchmark_repetitions,
@@ -80,14 +83,14 @@ struct Measured {
 
 // Runs every configuration in a child process and prints the table. `rows` are the row
 // prefixes; `engineOf(row)` names the engine our row ran on (called in the child); `counter`
-// is the benchmark counter to compare, multiplied by `scale` for the table; `withTable` adds
-// the table configuration.
+// is the benchmark counter to compare, multiplied by `scale` for the table; `aesOnly` adds
+// the configurations that only change our AES engine.
 class PeerBench {
 public:
     PeerBench(const char* title, const char* counter, double scale, std::vector<std::string> rows,
-              std::function<std::string(const std::string&)> engineOf, bool withTable)
+              std::function<std::string(const std::string&)> engineOf, bool aesOnly)
         : title_(title), counter_(counter), scale_(scale), rows_(std::move(rows)),
-          engineOf_(std::move(engineOf)), withTable_(withTable) {}
+          engineOf_(std::move(engineOf)), aesOnly_(aesOnly) {}
 
     int main(int argc, char** argv) {
         if (const char* config = std::getenv("VELD_BENCH_CONFIG")) return child(argc, argv, config);
@@ -95,7 +98,7 @@ public:
                     veld::se::cpu::describe().c_str());
         std::map<std::string, Measured> all;
         for (const Config& c : kConfigs) {
-            if (!withTable_ && std::string(c.name) == "table") continue;
+            if (!aesOnly_ && c.aesOnly) continue;
             std::fflush(stdout);
             all[c.name] = runChild(c, argc, argv);
         }
@@ -213,7 +216,7 @@ private:
     double scale_;
     std::vector<std::string> rows_;
     std::function<std::string(const std::string&)> engineOf_;
-    bool withTable_;
+    bool aesOnly_;
 };
 
 }  // namespace veld::bench
