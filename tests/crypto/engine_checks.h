@@ -169,10 +169,15 @@ inline std::string montCheck() {
                      const std::vector<uint32_t>& exp, bool secret) {
         setRowEngine(e);
         Mont m;
-        std::vector<uint32_t> r(mod.size());
-        if (!montSetup(m, mod) ||
-            !modPower(r.data(), base, exp, static_cast<int>(32 * exp.size()), m, secret)) {
-            error = "modPower failed";
+        std::vector<uint32_t> r;
+        if (montSetup(m, mod)) {
+            r.resize(static_cast<size_t>(m.limbs) * kDigitsPerLimb);  // m's digit count
+            if (!modPower(r.data(), base, exp, static_cast<int>(32 * exp.size()), m, secret)) {
+                error = "modPower failed";
+            }
+            r.resize(mod.size());
+        } else {
+            error = "montSetup failed";
         }
         montClear(m);
         return r;
