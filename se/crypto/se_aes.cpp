@@ -1,74 +1,24 @@
-// Portable AES core (FIPS-197): S-boxes and round tables computed at compile time, the key
-// schedule, and the portable engine.
+// AES core (FIPS-197): round tables computed at compile time, the key schedule, and the table
+// engine, which is the reference the other engines are tested against.
 //
-// Side channels. The portable engine is a classic four-table implementation: every round
-// looks up 16 table entries indexed by state bytes, so which cache lines are touched depends
-// on the key and the data. On a CPU whose cache an attacker shares (another process on the same
-// core, or timing of many operations under one key) this leaks key bits. It is chosen because
-// it is the fastest portable form for the serial modes (CBC encryption, CMAC), where a
-// bitsliced core wastes most of its width, and the engine's own secrets are handled by the
-// trusted world's hardware AES. Where the CPU offers a constant-time path (se_aes_x86.cpp) the
-// library uses that instead; callers that need constant time on other CPUs should use the
-// hardware block operation.
+// Side channels: THE TABLE ENGINE LEAKS. It is a classic four-table implementation: every
+// round looks up 16 table entries indexed by state bytes, so which cache lines are touched
+// depends on the key and the data. On a CPU whose cache an attacker shares (another process on
+// the same core, or timing of many operations under one key) this leaks key bits. The library
+// therefore never chooses it by itself; it runs only when asked for by name
+// (VELD_AES_ENGINE=table), and serves the tests as the plain reference. The key schedule below
+// also indexes the S-box with key bytes; it runs once per key load.
 #include "se_aes.h"
 
 #include <array>
-#include <cstdlib>
 #include <cstring>
+
+#include "se_aes_gf.h"
 
 namespace veld::se::aes {
 namespace {
 
-// ---- GF(2^8) arithmetic for the compile-time tables --------------------------------------
-
-constexpr uint8_t xtime(uint8_t x) {
-    return static_cast<uint8_t>((x << 1) ^ ((x & 0x80) ? 0x1b : 0x00));
-}
-
-constexpr uint8_t gfMul(uint8_t a, uint8_t b) {
-    uint8_t r = 0;
-    while (b) {
-        if (b & 1) r ^= a;
-        a = xtime(a);
-        b >>= 1;
-    }
-    return r;
-}
-
-constexpr uint8_t gfInverse(uint8_t x) {
-    // x^254 = x^-1 for x != 0, and 0 for 0.
-    uint8_t result = 1;
-    uint8_t base = x;
-    for (int e = 254; e; e >>= 1) {
-        if (e & 1) result = gfMul(result, base);
-        base = gfMul(base, base);
-    }
-    return x ? result : 0;
-}
-
-constexpr uint8_t rotl8(uint8_t x, int n) {
-    return static_cast<uint8_t>((x << n) | (x >> (8 - n)));
-}
-
-constexpr std::array<uint8_t, 256> makeSbox() {
-    std::array<uint8_t, 256> s{};
-    for (int i = 0; i < 256; ++i) {
-        const uint8_t b = gfInverse(static_cast<uint8_t>(i));
-        s[i] = static_cast<uint8_t>(b ^ rotl8(b, 1) ^ rotl8(b, 2) ^ rotl8(b, 3) ^ rotl8(b, 4) ^
-                                    0x63);
-    }
-    return s;
-}
-
-constexpr std::array<uint8_t, 256> kSbox = makeSbox();
-
-constexpr std::array<uint8_t, 256> makeInverseSbox() {
-    std::array<uint8_t, 256> inv{};
-    for (int i = 0; i < 256; ++i) inv[kSbox[i]] = static_cast<uint8_t>(i);
-    return inv;
-}
-
-constexpr std::array<uint8_t, 256> kInvSbox = makeInverseSbox();
+using namespace gf;
 
 static_assert(kSbox[0x00] == 0x63 && kSbox[0x53] == 0xed && kInvSbox[0x63] == 0x00);
 
@@ -205,7 +155,7 @@ inline void storeState(uint8_t* p, State s) {
     store32(p + 12, s.s3);
 }
 
-// ---- portable engine ----------------------------------------------------------------------
+// ---- table engine ------------------------------------------------------------------------
 
 void portableEncryptEcb(const Schedule& ks, uint8_t* out, const uint8_t* in, size_t blocks) {
     for (size_t i = 0; i < blocks; ++i, in += kBlockSize, out += kBlockSize) {
@@ -256,15 +206,9 @@ void portableCtr(const Schedule& ks, uint8_t* counter, uint8_t* out, const uint8
     storeState(counter, ctr);
 }
 
-constexpr Engine kPortable{"portable", portableEncryptEcb, portableDecryptEcb,
-                           portableEncryptCbc, portableDecryptCbc, portableCtr};
-
-const Engine& selectEngine() {
-    const char* force = std::getenv("VELD_AES_PORTABLE");
-    if (force && force[0] == '1') return kPortable;
-    const Engine* hw = hardwareEngine();
-    return hw ? *hw : kPortable;
-}
+constexpr Engine kPortable{"table",         portableEncryptEcb, portableDecryptEcb,
+                           portableEncryptCbc, portableDecryptCbc, portableCtr,
+                           0,               false};
 
 }  // namespace
 
@@ -305,10 +249,5 @@ void wipe(Schedule& ks) {
 }
 
 const Engine& portableEngine() { return kPortable; }
-
-const Engine& engine() {
-    static const Engine& selected = selectEngine();
-    return selected;
-}
 
 }  // namespace veld::se::aes

@@ -1,7 +1,6 @@
 // AES block cipher core (FIPS-197): key expansion and the bulk block operations that the mode
 // layer (se_aes_modes.cpp) and the MACs (se_aes_mac.cpp) are built on. The operations are
-// reached through an Engine so that a hardware-specific implementation can sit beside the
-// portable one (se_aes.cpp) and be chosen once at run time.
+// reached through an Engine: one file per engine, chosen once at run time (se_aes_engines.cpp).
 #pragma once
 
 #include <cstddef>
@@ -38,14 +37,41 @@ struct Engine {
                        size_t blocks);
     void (*ctr)(const Schedule&, uint8_t* counter, uint8_t* out, const uint8_t* in,
                 size_t blocks);
+    uint32_t needs = 0;        // the cpu::Feature bits the engine runs on
+    bool constantTime = true;  // false for the table engine only
 };
 
-// The portable engine: always available.
+// The table engine (se_aes.cpp): the reference every other engine is tested against. It
+// leaks key and data through the cache and is used only when asked for by name.
 const Engine& portableEngine();
-// A constant-time engine for the running CPU, or null when the CPU has none.
+// The bit-sliced engine (se_aes_bitsliced.cpp): portable C in constant time, the default
+// where the CPU has no vector or AES instructions.
+const Engine& bitslicedEngine();
+// The engines for one instruction set each; null when not built for this CPU family.
+const Engine* aesNiEngine();  // se_aes_ni.cpp
+const Engine* vaesEngine();   // se_aes_vaes.cpp
+const Engine* vpermEngine();  // se_aes_vperm.cpp: SSSE3 or NEON
+const Engine* vpermAvx2Engine();  // se_aes_vperm_avx2.cpp
+const Engine* armCeEngine();  // se_aes_arm.cpp: ARMv8 crypto extensions
+// The GFNI engine when the running CPU has GFNI, else null (se_aes_x86.cpp).
 const Engine* hardwareEngine();
-// The engine the library uses: the hardware one when present, else the portable one.
-// Setting VELD_AES_PORTABLE=1 in the environment forces the portable engine.
+
+// Every engine built for this CPU family, in the library's order of preference (the table
+// engine last). Whether the running CPU can run one is `runnable`.
+struct EngineList {
+    const Engine* const* items;
+    size_t count;
+    const Engine* const* begin() const { return items; }
+    const Engine* const* end() const { return items + count; }
+};
+EngineList engines();
+bool runnable(const Engine& e);
+// The engine named `name`, or null.
+const Engine* engineNamed(const char* name);
+
+// The engine the library uses: the first runnable one of `engines()` that is constant time;
+// VELD_AES_ENGINE=<name,...> picks one by name, VELD_CRYPTO_PORTABLE=1 the bit-sliced engine
+// (see se_cpu.h).
 const Engine& engine();
 
 // Single blocks through the selected engine.

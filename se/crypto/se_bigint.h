@@ -116,6 +116,16 @@ bool crtPower(uint32_t* r, std::span<const uint32_t> c, const Mont& p, const Mon
               std::span<const uint32_t> dp, std::span<const uint32_t> dq,
               std::span<const uint32_t> qinv);
 
+// The row function (t += a * b over a row of limbs) under every product of the engine: the
+// portable one, or the CPU family's own (mulx/adcx/adox on x86-64 with BMI2 and ADX, UMAAL
+// on 32-bit ARM). The fast one is chosen when built and runnable, unless
+// VELD_CRYPTO_PORTABLE=1; tests and benchmarks may switch (not while another thread computes).
+enum class RowEngine { kPortable, kFast };
+const char* rowEngineName(RowEngine e);  // "portable", "adx", "umaal"; null when not built
+bool rowEngineRunnable(RowEngine e);
+RowEngine rowEngine();
+void setRowEngine(RowEngine e);  // ignored when not runnable
+
 // The moduli table of the C interface (slot 0 the RSA modulus, 1 and 2 its primes).
 const Mont* modulusSlot(int index);
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "se_bigint.h"
+#include "se_bigint_rows.h"
 #include "se_random.h"
 
 namespace veld::se::bn {
@@ -71,55 +72,60 @@ void finalSubtract(Limb* r, const Limb* t, Limb top, const Mont& m) {
 }
 
 // t[0..n) += a[0..n) * b; returns the carry limb. Every product of the engine goes through
-// this one loop, which keeps a single carry chain in registers.
-inline Limb addMulRow(Limb* __restrict t, const Limb* __restrict a, Limb b, int n) {
-    Limb c = 0;
+// one such row function, which keeps the carry chain in registers; each CPU family may have
+// its own (se_bigint_rows.h), chosen once per process (rowEngine()).
+struct PortableRow {
+    static inline Limb run(Limb* __restrict t, const Limb* __restrict a, Limb b, int n) {
+        Limb c = 0;
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(VELD_SE_LIMB32)
-    // x86-64: one mul and two add/adc pairs per limb, a shape compilers do not find from the
-    // portable code below (about a tenth faster for RSA).
-    for (int j = 0; j < n; ++j) {
-        Limb lo = a[j];
-        Limb hi;
-        __asm__("mulq %[b]\n\t"
-                "addq %[t], %[lo]\n\t"
-                "adcq $0, %[hi]\n\t"
-                "addq %[c], %[lo]\n\t"
-                "adcq $0, %[hi]"
-                : [lo] "+&a"(lo), [hi] "=&d"(hi)
-                : [b] "rm"(b), [t] "rm"(t[j]), [c] "rm"(c)
-                : "cc");
-        t[j] = lo;
-        c = hi;
-    }
+        // x86-64: one mul and two add/adc pairs per limb, a shape compilers do not find from
+        // the portable code below (about a tenth faster for RSA).
+        for (int j = 0; j < n; ++j) {
+            Limb lo = a[j];
+            Limb hi;
+            __asm__("mulq %[b]\n\t"
+                    "addq %[t], %[lo]\n\t"
+                    "adcq $0, %[hi]\n\t"
+                    "addq %[c], %[lo]\n\t"
+                    "adcq $0, %[hi]"
+                    : [lo] "+&a"(lo), [hi] "=&d"(hi)
+                    : [b] "rm"(b), [t] "rm"(t[j]), [c] "rm"(c)
+                    : "cc");
+            t[j] = lo;
+            c = hi;
+        }
 #else
 #pragma GCC unroll 4
-    for (int j = 0; j < n; ++j) {
-        // Written as two single-limb additions with their carries so that compilers emit
-        // add/adc pairs instead of full double-width arithmetic.
-        const WideLimb p = static_cast<WideLimb>(a[j]) * b;
-        Limb lo = static_cast<Limb>(p);
-        Limb hi = static_cast<Limb>(p >> kLimbBits);
-        lo += t[j];
-        hi += lo < t[j];
-        lo += c;
-        hi += lo < c;
-        t[j] = lo;
-        c = hi;
-    }
+        for (int j = 0; j < n; ++j) {
+            // Written as two single-limb additions with their carries so that compilers emit
+            // add/adc pairs instead of full double-width arithmetic.
+            const WideLimb p = static_cast<WideLimb>(a[j]) * b;
+            Limb lo = static_cast<Limb>(p);
+            Limb hi = static_cast<Limb>(p >> kLimbBits);
+            lo += t[j];
+            hi += lo < t[j];
+            lo += c;
+            hi += lo < c;
+            t[j] = lo;
+            c = hi;
+        }
 #endif
-    return c;
-}
+        return c;
+    }
+};
 
 // r = a * b over n limbs each, 2n limbs out; r distinct from a and b.
+template <class Row>
 void mulLimbs(Limb* r, const Limb* a, const Limb* b, int n) {
     std::fill(r, r + 2 * n, Limb{0});
-    for (int i = 0; i < n; ++i) r[i + n] = addMulRow(r + i, a, b[i], n);
+    for (int i = 0; i < n; ++i) r[i + n] = Row::run(r + i, a, b[i], n);
 }
 
 // r = a^2 over n limbs, 2n limbs out: the cross products once, doubled, plus the squares.
+template <class Row>
 void sqrLimbs(Limb* r, const Limb* a, int n) {
     std::fill(r, r + 2 * n, Limb{0});
-    for (int i = 0; i + 1 < n; ++i) r[i + n] = addMulRow(r + 2 * i + 1, a + i + 1, a[i], n - i - 1);
+    for (int i = 0; i + 1 < n; ++i) r[i + n] = Row::run(r + 2 * i + 1, a + i + 1, a[i], n - i - 1);
     Limb top = 0;
     for (int i = 0; i < 2 * n; ++i) {
         const Limb v = r[i];
@@ -138,13 +144,14 @@ void sqrLimbs(Limb* r, const Limb* a, int n) {
 }
 
 // r = t * R^-1 mod m for a value t of 2n limbs below m*R (Montgomery reduction).
-void montReduce(Limb* r, const Limb* wide, const Mont& m) {
+template <class Row>
+void montReduceWith(Limb* r, const Limb* wide, const Mont& m) {
     const int n = m.limbs;
     Limb t[2 * kMaxModulusLimbs];
     std::copy(wide, wide + 2 * n, t);
     Limb top = 0;  // carry out of position i + n, owed to position i + n + 1
     for (int i = 0; i < n; ++i) {
-        const Limb c = addMulRow(t + i, m.mod, t[i] * m.m0inv, n);
+        const Limb c = Row::run(t + i, m.mod, t[i] * m.m0inv, n);
         const WideLimb s = static_cast<WideLimb>(t[i + n]) + c + top;
         t[i + n] = static_cast<Limb>(s);
         top = static_cast<Limb>(s >> kLimbBits);
@@ -152,18 +159,52 @@ void montReduce(Limb* r, const Limb* wide, const Mont& m) {
     finalSubtract(r, t + n, top, m);
 }
 
+template <class Row>
+void montMulWith(Limb* r, const Limb* a, const Limb* b, const Mont& m) {
+    Limb wide[2 * kMaxModulusLimbs];
+    mulLimbs<Row>(wide, a, b, m.limbs);
+    montReduceWith<Row>(r, wide, m);
+}
+
+template <class Row>
+void montSqrWith(Limb* r, const Limb* a, const Mont& m) {
+    Limb wide[2 * kMaxModulusLimbs];
+    sqrLimbs<Row>(wide, a, m.limbs);
+    montReduceWith<Row>(r, wide, m);
+}
+
+RowEngine& selectedRows() {
+    static RowEngine e = rowEngineRunnable(RowEngine::kFast) && !cpu::forcePortable()
+                             ? RowEngine::kFast
+                             : RowEngine::kPortable;
+    return e;
+}
+
+// Calls f.template operator()<Row>() with the row function of the selected engine.
+template <class F>
+inline void withRows(F f) {
+#if defined(VELD_SE_FAST_ROW)
+    if (selectedRows() == RowEngine::kFast) return f.template operator()<FastRow>();
+#endif
+    f.template operator()<PortableRow>();
+}
+
 // r = a * b * R^-1 mod m for a, b with a*b < m*R; r may alias a or b.
 void montMul(Limb* r, const Limb* a, const Limb* b, const Mont& m) {
-    Limb wide[2 * kMaxModulusLimbs];
-    mulLimbs(wide, a, b, m.limbs);
-    montReduce(r, wide, m);
+    withRows([&]<class Row>() { montMulWith<Row>(r, a, b, m); });
 }
 
 // r = a^2 R^-1 mod m; r may alias a.
 void montSqr(Limb* r, const Limb* a, const Mont& m) {
-    Limb wide[2 * kMaxModulusLimbs];
-    sqrLimbs(wide, a, m.limbs);
-    montReduce(r, wide, m);
+    withRows([&]<class Row>() { montSqrWith<Row>(r, a, m); });
+}
+
+void montReduce(Limb* r, const Limb* wide, const Mont& m) {
+    withRows([&]<class Row>() { montReduceWith<Row>(r, wide, m); });
+}
+
+void mulLimbs(Limb* r, const Limb* a, const Limb* b, int n) {
+    withRows([&]<class Row>() { mulLimbs<Row>(r, a, b, n); });
 }
 
 // Bits [pos, pos+width) of a digit string (zero beyond its end).
@@ -557,6 +598,30 @@ bool crtPower(uint32_t* r, std::span<const uint32_t> c, const Mont& p, const Mon
     addLimbs(prod, prod, m2w, 2 * n);
     fromLimbs(r, 2 * pd, prod, 2 * n);
     return true;
+}
+
+const char* rowEngineName(RowEngine e) {
+    if (e == RowEngine::kPortable) return "portable";
+#if defined(VELD_SE_FAST_ROW)
+    return FastRow::kName;
+#else
+    return nullptr;
+#endif
+}
+
+bool rowEngineRunnable(RowEngine e) {
+    if (e == RowEngine::kPortable) return true;
+#if defined(VELD_SE_FAST_ROW)
+    return FastRow::runnable();
+#else
+    return false;
+#endif
+}
+
+RowEngine rowEngine() { return selectedRows(); }
+
+void setRowEngine(RowEngine e) {
+    if (rowEngineRunnable(e)) selectedRows() = e;
 }
 
 }  // namespace veld::se::bn

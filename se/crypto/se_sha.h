@@ -2,8 +2,9 @@
 // SE_SHA* functions, HMAC and the RSA paddings share, and the block functions they run on.
 //
 // A context is a plain value (no allocation); `finish` writes the digest and leaves the context
-// started again for the same algorithm. The block functions are the portable ones; a hardware
-// variant would sit beside se_sha_portable.cpp and be chosen where these are called.
+// started again for the same algorithm. SHA-1 and SHA-256 run on the block functions of the
+// engine chosen at first use (se_sha_engines.cpp): the SHA extensions of x86-64 or ARMv8
+// where the CPU has them, the portable code otherwise.
 #pragma once
 
 #include <array>
@@ -24,6 +25,44 @@ void sha512BlocksPortable(uint64_t state[8], const uint8_t* data, size_t blocks)
 // on compilers without generic vectors.
 void sha256BlocksScalar(uint32_t state[8], const uint8_t* data, size_t blocks);
 void sha512BlocksScalar(uint64_t state[8], const uint8_t* data, size_t blocks);
+
+// The SHA-256 round constants.
+alignas(16) inline constexpr uint32_t kK256[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+
+// Block functions of one instruction set, for SHA-1 and SHA-256.
+struct BlockEngine {
+    const char* name;
+    void (*sha1)(uint32_t state[5], const uint8_t* data, size_t blocks);
+    void (*sha256)(uint32_t state[8], const uint8_t* data, size_t blocks);
+    uint32_t needs = 0;  // the cpu::Feature bits the engine runs on
+};
+
+// The portable engine (se_sha_portable.cpp); the reference of the others.
+const BlockEngine& portableBlockEngine();
+// The SHA extensions of x86-64 (se_sha_ni.cpp) and of ARMv8 (se_sha_arm.cpp); null when not
+// built for this CPU family.
+const BlockEngine* shaNiBlockEngine();
+const BlockEngine* armCeBlockEngine();
+// Every engine built for this CPU family, preferred first, and whether the CPU runs it.
+struct BlockEngineList {
+    const BlockEngine* const* items;
+    size_t count;
+    const BlockEngine* const* begin() const { return items; }
+    const BlockEngine* const* end() const { return items + count; }
+};
+BlockEngineList blockEngines();
+bool runnable(const BlockEngine& e);
+// The engine the library uses: the first runnable one, or the portable one when
+// VELD_CRYPTO_PORTABLE=1.
+const BlockEngine& blockEngine();
 
 // The Merkle-Damgard framing shared by all five hashes: a chaining value of `kWords` words,
 // a byte count and a partial block. `Traits` supplies the word type, block size, block
@@ -134,14 +173,14 @@ struct Sha1Traits {
     static constexpr size_t kBlockSize = 64;
     static constexpr size_t kWords = 5;
     static constexpr size_t kLengthBytes = 8;
-    static void blocks(uint32_t* h, const uint8_t* p, size_t n) { sha1BlocksPortable(h, p, n); }
+    static void blocks(uint32_t* h, const uint8_t* p, size_t n) { blockEngine().sha1(h, p, n); }
 };
 struct Sha256Traits {
     using Word = uint32_t;
     static constexpr size_t kBlockSize = 64;
     static constexpr size_t kWords = 8;
     static constexpr size_t kLengthBytes = 8;
-    static void blocks(uint32_t* h, const uint8_t* p, size_t n) { sha256BlocksPortable(h, p, n); }
+    static void blocks(uint32_t* h, const uint8_t* p, size_t n) { blockEngine().sha256(h, p, n); }
 };
 struct Sha512Traits {
     using Word = uint64_t;

@@ -7,6 +7,9 @@
 #include <random>
 #include <vector>
 
+#include "engine_checks.h"
+#include "se_bigint.h"
+#include "se_cpu.h"
 #include "se_crypto_rsa.h"
 
 namespace {
@@ -118,7 +121,39 @@ TEST_F(BigInt, DivisionCornerCasesMatchOpenSsl) {
     BN_CTX_free(ctx);
 }
 
-TEST_F(BigInt, ModPowerMatchesOpenSsl) {
+// The Montgomery engine's products on each row function built for this CPU family (the
+// library uses the fast one where the CPU runs it).
+class MontEngine : public BigInt, public ::testing::WithParamInterface<veld::se::bn::RowEngine> {
+protected:
+    void SetUp() override {
+        using namespace veld::se::bn;
+        if (!rowEngineName(GetParam())) GTEST_SKIP() << "no fast row function in this build";
+        if (!rowEngineRunnable(GetParam())) {
+            GTEST_SKIP() << "row function " << rowEngineName(GetParam()) << " not run: this CPU "
+                         << "lacks its instructions (has: " << veld::se::cpu::describe() << ")";
+        }
+        BigInt::SetUp();
+        saved_ = rowEngine();
+        setRowEngine(GetParam());
+        ASSERT_EQ(rowEngine(), GetParam());
+    }
+    void TearDown() override {
+        veld::se::bn::setRowEngine(saved_);
+        BigInt::TearDown();
+    }
+    veld::se::bn::RowEngine saved_ = veld::se::bn::RowEngine::kPortable;
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, MontEngine,
+                         ::testing::Values(veld::se::bn::RowEngine::kPortable,
+                                           veld::se::bn::RowEngine::kFast),
+                         [](const auto& info) {
+                             return info.param == veld::se::bn::RowEngine::kFast ? "fast" : "portable";
+                         });
+
+TEST(MontEngineRows, FastRowMatchesThePortableRow) { EXPECT_EQ(enginecheck::montCheck(), ""); }
+
+TEST_P(MontEngine, ModPowerMatchesOpenSsl) {
     std::mt19937 rng(11);
     BN_CTX* ctx = BN_CTX_new();
     for (int bits : {3, 17, 64, 65, 521, 1024, 2048, 4096}) {
@@ -155,7 +190,7 @@ TEST_F(BigInt, ModPowerEdgeRows) {
     }
 }
 
-TEST_F(BigInt, CrtMatchesOpenSsl) {
+TEST_P(MontEngine, CrtMatchesOpenSsl) {
     BN_CTX* ctx = BN_CTX_new();
     for (int bits : {256, 512}) {
         BnPtr p = newBn(), q = newBn(), n = newBn(), c = newBn(), d = newBn(), r = newBn();
