@@ -9,9 +9,11 @@
 // compares like with like. Set VELD_BENCH_AS_IS=1 to run with whatever the environment says
 // (e.g. both peers on AES-NI, for the record).
 #include <benchmark/benchmark.h>
+#if VELD_BENCH_MBEDTLS  // mbedTLS installed (bench/CMakeLists.txt)
 #include <mbedtls/aes.h>
 #include <mbedtls/aesni.h>
 #include <mbedtls/des.h>
+#endif
 #include <openssl/evp.h>
 
 #include <unistd.h>
@@ -118,7 +120,7 @@ void OpenSsl(benchmark::State& state, Alg alg) {
 }
 
 // ---- mbedTLS ------------------------------------------------------------------------------
-
+#if VELD_BENCH_MBEDTLS
 void MbedTls(benchmark::State& state, Alg alg) {
     uint8_t iv[16];
     std::copy(kIv, kIv + 16, iv);
@@ -148,6 +150,7 @@ void MbedTls(benchmark::State& state, Alg alg) {
     }
     mbedtls_aes_free(&ctx);
 }
+#endif
 
 // Collects bytes per second by benchmark name, for the ratio table.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -192,7 +195,9 @@ int main(int argc, char** argv) {
             benchmark::RegisterBenchmark((name + "/ours_portable").c_str(), OursPortable, alg);
         }
         benchmark::RegisterBenchmark((name + "/openssl").c_str(), OpenSsl, alg);
+#if VELD_BENCH_MBEDTLS
         benchmark::RegisterBenchmark((name + "/mbedtls").c_str(), MbedTls, alg);
+#endif
     }
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
@@ -200,8 +205,12 @@ int main(int argc, char** argv) {
 
     const char* cap = std::getenv("OPENSSL_ia32cap");
     std::printf("\nAES engine selected by the library: %s\n", veld::se::aes::engine().name);
-    std::printf("OpenSSL: OPENSSL_ia32cap=%s; mbedTLS AES-NI: %s\n", cap ? cap : "(unset)",
-                mbedtls_aesni_has_support(MBEDTLS_AESNI_AES) ? "on" : "off");
+#if VELD_BENCH_MBEDTLS
+    const char* mbedAesNi = mbedtls_aesni_has_support(MBEDTLS_AESNI_AES) ? "on" : "off";
+#else
+    const char* mbedAesNi = "(mbedTLS not built in)";
+#endif
+    std::printf("OpenSSL: OPENSSL_ia32cap=%s; mbedTLS AES-NI: %s\n", cap ? cap : "(unset)", mbedAesNi);
     std::printf("%-12s %9s %9s %9s %9s %13s %13s %13s %13s\n", "MB/s", "ours", "portable",
                 "openssl", "mbedtls", "ours/openssl", "ours/mbedtls", "port/openssl",
                 "port/mbedtls");

@@ -50,8 +50,14 @@ public:
             const double ours = value(name + "_Ours"), ossl = value(name + "_OpenSsl"),
                          mbed = value(name + "_MbedTls");
             if (ours == 0.0) continue;
-            std::printf("%-12s %10.0f %10.0f %10.0f %14.2f %14.2f\n", row, ours, ossl, mbed,
-                        ossl > 0 ? ours / ossl : 0.0, mbed > 0 ? ours / mbed : 0.0);
+            // A peer that did not run (not built in, or filtered out) shows as "-".
+            char mbedText[16] = "-", vsMbed[16] = "-";
+            if (mbed > 0) {
+                std::snprintf(mbedText, sizeof mbedText, "%.0f", mbed);
+                std::snprintf(vsMbed, sizeof vsMbed, "%.2f", ours / mbed);
+            }
+            std::printf("%-12s %10.0f %10.0f %10s %14.2f %14s\n", row, ours, ossl, mbedText,
+                        ossl > 0 ? ours / ossl : 0.0, vsMbed);
         }
     }
 
