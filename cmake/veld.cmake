@@ -36,12 +36,21 @@ function(veld_test name)
   gtest_discover_tests(${name} PROPERTIES LABELS "${T_LABELS}" DISCOVERY_TIMEOUT 60)
   # Every unit test program joins the target unit_tests, which the cross builds build and run
   # under emulation: a new subsystem's tests are taken in without naming them anywhere else.
+  # Their paths go to <build>/unit_test_programs.txt, for runs of whole programs (scripts/cross).
   if("unit" IN_LIST T_LABELS)
     if(NOT TARGET unit_tests)
       add_custom_target(unit_tests)
+      cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL veld_write_unit_test_list)
     endif()
     add_dependencies(unit_tests ${name})
+    set_property(GLOBAL APPEND PROPERTY VELD_UNIT_TEST_PROGRAMS "$<TARGET_FILE:${name}>")
   endif()
+endfunction()
+
+function(veld_write_unit_test_list)
+  get_property(programs GLOBAL PROPERTY VELD_UNIT_TEST_PROGRAMS)
+  list(JOIN programs "\n" text)
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/unit_test_programs.txt CONTENT "${text}\n")
 endfunction()
 
 # The names every exported interface of ours is known by (linker version-script patterns).

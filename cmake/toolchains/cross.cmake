@@ -11,6 +11,8 @@ set(CMAKE_CXX_COMPILER ${VELD_TRIPLE}-g++)
 set(CMAKE_LIBRARY_ARCHITECTURE ${VELD_TRIPLE})
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${VELD_TRIPLE}/pkgconfig:/usr/share/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
-# The cross compiler's own runtime (libstdc++, libgcc, the sanitizer runtimes) is in its
-# sysroot-like folder; the multiarch libraries in the usual place, which qemu falls back to.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${VELD_QEMU} -cpu max -L /usr/${VELD_TRIPLE})
+# The programs run on the target's own multiarch runtime (its C library, libstdc++ and UBSan
+# runtime from Debian's <name>:<arch> packages), found where the target's dynamic linker
+# looks. qemu's -L with the cross compiler's folder would mix that folder's C library build
+# with the multiarch one, and its dynamic linker would read the build machine's library cache.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${VELD_QEMU} -cpu max)
