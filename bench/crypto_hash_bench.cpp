@@ -4,10 +4,12 @@
 // against its scalar code), with the engine of each row named. mbedTLS has no hardware path
 // for these hashes.
 #include <benchmark/benchmark.h>
+#if VELD_BENCH_MBEDTLS  // mbedTLS installed (bench/CMakeLists.txt)
 #include <mbedtls/md.h>
 #include <mbedtls/sha1.h>
 #include <mbedtls/sha256.h>
 #include <mbedtls/sha512.h>
+#endif
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
@@ -69,27 +71,33 @@ void Sha1_Ours(benchmark::State& s) {
     run(s, [](uint8_t* o, const uint8_t* p, size_t n) { SE_SHA1_Digest(o, p, static_cast<int32_t>(n)); });
 }
 void Sha1_OpenSsl(benchmark::State& s) { evp(s, EVP_sha1()); }
+#if VELD_BENCH_MBEDTLS
 void Sha1_MbedTls(benchmark::State& s) {
     run(s, [](uint8_t* o, const uint8_t* p, size_t n) { mbedtls_sha1_ret(p, n, o); });
 }
+#endif
 
 // --------------------------------------------------------------------------- SHA-256
 void Sha256_Ours(benchmark::State& s) {
     run(s, [](uint8_t* o, const uint8_t* p, size_t n) { SE_SHA256_Digest(o, p, static_cast<int32_t>(n)); });
 }
 void Sha256_OpenSsl(benchmark::State& s) { evp(s, EVP_sha256()); }
+#if VELD_BENCH_MBEDTLS
 void Sha256_MbedTls(benchmark::State& s) {
     run(s, [](uint8_t* o, const uint8_t* p, size_t n) { mbedtls_sha256_ret(p, n, o, 0); });
 }
+#endif
 
 // --------------------------------------------------------------------------- SHA-512
 void Sha512_Ours(benchmark::State& s) {
     run(s, [](uint8_t* o, const uint8_t* p, size_t n) { SE_SHA512_Digest(o, p, static_cast<int32_t>(n)); });
 }
 void Sha512_OpenSsl(benchmark::State& s) { evp(s, EVP_sha512()); }
+#if VELD_BENCH_MBEDTLS
 void Sha512_MbedTls(benchmark::State& s) {
     run(s, [](uint8_t* o, const uint8_t* p, size_t n) { mbedtls_sha512_ret(p, n, o, 0); });
 }
+#endif
 
 // ----------------------------------------------------------------------- HMAC-SHA256
 void HmacSha256_Ours(benchmark::State& s) {
@@ -101,23 +109,33 @@ void HmacSha256_Ours(benchmark::State& s) {
 void HmacSha256_OpenSsl(benchmark::State& s) {
     run(s, [](uint8_t* o, const uint8_t* p, size_t n) { HMAC(EVP_sha256(), kKey, sizeof kKey, p, n, o, nullptr); });
 }
+#if VELD_BENCH_MBEDTLS
 void HmacSha256_MbedTls(benchmark::State& s) {
     const mbedtls_md_info_t* info = mbedtls_md_info_from_type(MBEDTLS_MD_SHA256);
     run(s, [info](uint8_t* o, const uint8_t* p, size_t n) { mbedtls_md_hmac(info, kKey, sizeof kKey, p, n, o); });
 }
+#endif
 
 BENCHMARK(Sha1_Ours);
 BENCHMARK(Sha1_OpenSsl);
+#if VELD_BENCH_MBEDTLS
 BENCHMARK(Sha1_MbedTls);
+#endif
 BENCHMARK(Sha256_Ours);
 BENCHMARK(Sha256_OpenSsl);
+#if VELD_BENCH_MBEDTLS
 BENCHMARK(Sha256_MbedTls);
+#endif
 BENCHMARK(Sha512_Ours);
 BENCHMARK(Sha512_OpenSsl);
+#if VELD_BENCH_MBEDTLS
 BENCHMARK(Sha512_MbedTls);
+#endif
 BENCHMARK(HmacSha256_Ours);
 BENCHMARK(HmacSha256_OpenSsl);
+#if VELD_BENCH_MBEDTLS
 BENCHMARK(HmacSha256_MbedTls);
+#endif
 
 }  // namespace
 

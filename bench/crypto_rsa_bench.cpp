@@ -7,8 +7,10 @@
 // (SE_RSA_SetKey) and then exponentiates; that import is part of what a caller pays. All
 // three private operations are blinded.
 #include <benchmark/benchmark.h>
+#if VELD_BENCH_MBEDTLS  // mbedTLS installed (bench/CMakeLists.txt)
 #include <mbedtls/pk.h>
 #include <mbedtls/rsa.h>
+#endif
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
@@ -109,6 +111,7 @@ void openssl(benchmark::State& state, bool isPrivate) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }
 
+#if VELD_BENCH_MBEDTLS
 int mbedRandom(void*, unsigned char* out, size_t len) {
     static std::mt19937 rng(3);
     for (size_t i = 0; i < len; ++i) out[i] = static_cast<unsigned char>(rng());
@@ -138,20 +141,29 @@ void mbed(benchmark::State& state, bool isPrivate) {
     mbedtls_pk_free(&pk);
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }
+#endif
 
 void RsaPrivate_Ours(benchmark::State& s) { ours(s, true); }
 void RsaPrivate_OpenSsl(benchmark::State& s) { openssl(s, true); }
+#if VELD_BENCH_MBEDTLS
 void RsaPrivate_MbedTls(benchmark::State& s) { mbed(s, true); }
+#endif
 void RsaPublic_Ours(benchmark::State& s) { ours(s, false); }
 void RsaPublic_OpenSsl(benchmark::State& s) { openssl(s, false); }
+#if VELD_BENCH_MBEDTLS
 void RsaPublic_MbedTls(benchmark::State& s) { mbed(s, false); }
+#endif
 
 BENCHMARK(RsaPrivate_Ours)->MinTime(1.0);
 BENCHMARK(RsaPrivate_OpenSsl)->MinTime(1.0);
+#if VELD_BENCH_MBEDTLS
 BENCHMARK(RsaPrivate_MbedTls)->MinTime(1.0);
+#endif
 BENCHMARK(RsaPublic_Ours)->MinTime(1.0);
 BENCHMARK(RsaPublic_OpenSsl)->MinTime(1.0);
+#if VELD_BENCH_MBEDTLS
 BENCHMARK(RsaPublic_MbedTls)->MinTime(1.0);
+#endif
 
 }  // namespace
 

@@ -303,6 +303,22 @@ int32_t menuRender(XWindow* form) {
     return 0;
 }
 
+// A line as the view reports it: "<marker> <label>" for a header, "  <label>[ <marker>]" for
+// an item. Built by appending into one buffer: the same text joined with operator+ on
+// temporaries makes g++ 12 at -O2 report an overlapping copy inside std::string (-Wrestrict)
+// that cannot happen.
+std::string lineText(bool header, std::string_view marker, std::string_view label) {
+    std::string text;
+    text.reserve(label.size() + marker.size() + 3);
+    if (header) {
+        text.append(marker).append(" ").append(label);
+    } else {
+        text.append("  ").append(label);
+        if (!marker.empty()) text.append(" ").append(marker);
+    }
+    return text;
+}
+
 }  // namespace
 
 QuickMenuView quickMenuView() {
@@ -312,10 +328,7 @@ QuickMenuView quickMenuView() {
     const MenuNode* node = m->top;
     for (int line = 0; line < kVisibleLines && node != nullptr; ++line, node = node->next) {
         const std::string_view marker = markerOf(node);
-        std::string text = node->entry->flags == kHeader ? std::string(marker) + " " + node->entry->label
-                                                         : std::string("  ") + node->entry->label;
-        if (node->entry->flags != kHeader && !marker.empty()) text += " " + std::string(marker);
-        view.lines.push_back(std::move(text));
+        view.lines.push_back(lineText(node->entry->flags == kHeader, marker, node->entry->label));
         if (node == m->cursor) view.cursor = line;
     }
     return view;

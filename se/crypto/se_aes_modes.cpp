@@ -60,6 +60,17 @@ void xorBytes(uint8_t* out, const uint8_t* a, const uint8_t* b, size_t n) {
     for (size_t i = 0; i < n; ++i) out[i] = a[i] ^ b[i];
 }
 
+// The OFB-style tail shared by both directions of CBC-OFB: tail XOR AES-encrypt(stored vector).
+// It lives here, not beside its callers inside the extern "C" block: there it would take C
+// linkage and leak from libvse.so and veldd as a global symbol without the SE_ prefix.
+void ofbTail(const Schedule& ks, uint8_t* out, const uint8_t* in, size_t offset, size_t tail) {
+    if (!tail) return;
+    uint8_t stream[kBlockSize];
+    engine().encryptEcb(ks, stream, gState.iv, 1);
+    xorBytes(out + offset, in + offset, stream, tail);
+    secureZero(stream, sizeof stream);
+}
+
 }  // namespace
 
 const Schedule* moduleSchedule() {
@@ -206,19 +217,6 @@ int32_t SE_AES_DecryptCBCCTS(uint8_t* out, const uint8_t* in, int32_t length) {
     secureZero(tailPlain, sizeof tailPlain);
     return length;
 }
-
-namespace {
-
-// The OFB-style tail shared by both directions: tail XOR AES-encrypt(stored vector).
-void ofbTail(const Schedule& ks, uint8_t* out, const uint8_t* in, size_t offset, size_t tail) {
-    if (!tail) return;
-    uint8_t stream[kBlockSize];
-    engine().encryptEcb(ks, stream, gState.iv, 1);
-    xorBytes(out + offset, in + offset, stream, tail);
-    secureZero(stream, sizeof stream);
-}
-
-}  // namespace
 
 int32_t SE_AES_EncryptCBCOFB(uint8_t* out, const uint8_t* in, int32_t length) {
     const Schedule* ks = prepare(out, in, length);

@@ -60,8 +60,11 @@ VELD_THREAD VELD_OSA_CreateThread(const char* name, VELD_THREAD_ENTRY entry, voi
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     if (stackBytes != 0) {
-        // The platform rounds small stacks up to what the system needs.
-        size_t size = stackBytes < PTHREAD_STACK_MIN ? PTHREAD_STACK_MIN : stackBytes;
+        // The platform rounds small stacks up to what the system needs. PTHREAD_STACK_MIN is
+        // sysconf's signed long; the comparison is made in size_t on purpose, as on 32 bits a
+        // mixed one would convert the operands silently.
+        const size_t minimum = static_cast<size_t>(PTHREAD_STACK_MIN);
+        const size_t size = stackBytes < minimum ? minimum : stackBytes;
         pthread_attr_setstacksize(&attr, size);
     }
     auto* start = new (std::nothrow) ThreadStart{entry, argument, {}, {}};

@@ -1,0 +1,40 @@
+# cmake -DNM=<nm> -DARCHIVE=<lib.a> -DPATTERNS=<glob;glob...> -P archive_c_names.cmake
+# Fails when the archive defines a global name with C linkage (not a mangled C++ name) that
+# matches none of the interface's patterns. The shared images hide such a name behind their
+# export lists, but an archive linked into a program does not: a helper left inside an
+# extern "C" block would clash with any other C code's name there.
+execute_process(COMMAND ${NM} -g --defined-only ${ARCHIVE} OUTPUT_VARIABLE listing RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${NM} cannot read ${ARCHIVE}")
+endif()
+set(regexes)
+foreach(glob ${PATTERNS})
+  string(REPLACE "*" ".*" re "${glob}")
+  list(APPEND regexes "^${re}$")
+endforeach()
+string(REPLACE "\n" ";" lines "${listing}")
+set(stray)
+foreach(line ${lines})
+  if(NOT line MATCHES " [A-Z] ([^ ]+)$")
+    continue()
+  endif()
+  set(name ${CMAKE_MATCH_1})
+  # C++ names, and the compiler's own (DW.ref.*, reserved __ names), are not C names of ours.
+  if(name MATCHES "^_Z" OR name MATCHES "^__" OR NOT name MATCHES "^[A-Za-z_][A-Za-z0-9_]*$")
+    continue()
+  endif()
+  set(known FALSE)
+  foreach(re ${regexes})
+    if(name MATCHES "${re}")
+      set(known TRUE)
+    endif()
+  endforeach()
+  if(NOT known)
+    list(APPEND stray ${name})
+  endif()
+endforeach()
+if(stray)
+  list(REMOVE_DUPLICATES stray)
+  message(FATAL_ERROR "${ARCHIVE} defines global C names outside the interface (${PATTERNS}): "
+                      "${stray}; make them internal (a namespace outside the extern \"C\" block)")
+endif()
