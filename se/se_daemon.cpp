@@ -490,6 +490,7 @@ int32_t SE_VELDD(void) {
 }
 
 int32_t VELD_SE_InitSeVeldd(void) {
+    VELD_SE_DBG_Initialize();  // the launcher's lines go to "vek-se"
     auto* program = new (std::nothrow) std::string(daemonProgram());
     if (!program) return -1;
     gLauncherRunning.store(true);
