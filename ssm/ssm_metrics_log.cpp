@@ -58,7 +58,11 @@ double megabytes(uint32_t kb) { return kb / 1024.0; }
 template <size_t N>
 void add(std::array<char, N>& buffer, size_t& used, const char* format, auto... args) {
     if (used >= N) return;
-    const int n = std::snprintf(buffer.data() + used, N - used, format, args...);
+    int n = 0;
+    if constexpr (sizeof...(args) == 0)
+        n = std::snprintf(buffer.data() + used, N - used, "%s", format);
+    else
+        n = std::snprintf(buffer.data() + used, N - used, format, args...);
     if (n > 0) used = std::min(N, used + static_cast<size_t>(n));
 }
 
