@@ -173,7 +173,9 @@ void writeLogLine(int32_t handle, uint32_t level, const char* function, int32_t 
     if (used == 0 || text[used - 1] != '\n') text[used++] = '\n';
     text[used] = '\0';
     if (VELD_HOST_LOG_SINK sink = gSink.load()) sink(text, gSinkContext.load());
-    std::call_once(gForkHandlers, holdAcrossFork);
+    // Called through a lambda, not a reference to the function: on 32-bit ARM a Thumb
+    // function's address is odd, which the sanitizer's alignment check takes for a fault.
+    std::call_once(gForkHandlers, [] { holdAcrossFork(); });
     std::lock_guard lock(gRepeatsMutex);
     if (admit(std::string_view(text + stamp, used - stamp), handle, level, function, line, ns))
         emit(text, used);
