@@ -42,10 +42,10 @@ bool isOption(std::string_view arg) {
     return arg.size() > 1 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9');
 }
 
-std::string usageLine(const CommandSpec& spec) {
-    std::string line = "veldctl " + text(spec.name);
-    if (!spec.arguments.empty()) line += " " + text(spec.arguments);
-    for (const OptionSpec& o : spec.options) {
+std::string usageLine(const CommandSpec& command) {
+    std::string line = "veldctl " + text(command.name);
+    if (!command.arguments.empty()) line += " " + text(command.arguments);
+    for (const OptionSpec& o : command.options) {
         line += " [" + text(o.name);
         if (!o.valueName.empty()) line += " " + text(o.valueName);
         line += "]";
@@ -53,9 +53,9 @@ std::string usageLine(const CommandSpec& spec) {
     return line;
 }
 
-void printHelp(const CommandSpec& spec) {
-    std::printf("usage: %s\n%.*s", usageLine(spec).c_str(), static_cast<int>(spec.details.size()),
-                spec.details.data());
+void printHelp(const CommandSpec& command) {
+    std::printf("usage: %s\n%.*s", usageLine(command).c_str(), static_cast<int>(command.details.size()),
+                command.details.data());
 }
 
 void printOverview(FILE* out) {
@@ -87,8 +87,8 @@ int familyError(std::string_view family, const std::string& message) {
     return kUsageStatus;
 }
 
-const OptionSpec* findOption(const CommandSpec& spec, std::string_view name) {
-    for (const OptionSpec& o : spec.options)
+const OptionSpec* findOption(const CommandSpec& command, std::string_view name) {
+    for (const OptionSpec& o : command.options)
         if (o.name == name) return &o;
     return nullptr;
 }
@@ -136,13 +136,13 @@ uint32_t Invocation::number(std::string_view option, uint32_t otherwise) const {
 }
 
 int Invocation::usageError(const std::string& message) const {
-    std::fprintf(stderr, "veldctl %s: %s (see veldctl %s --help)\n", text(spec_.name).c_str(),
-                 message.c_str(), text(spec_.name).c_str());
+    std::fprintf(stderr, "veldctl %s: %s (see veldctl %s --help)\n", text(command_.name).c_str(),
+                 message.c_str(), text(command_.name).c_str());
     return kUsageStatus;
 }
 
 int Invocation::failure(const std::string& message) const {
-    std::fprintf(stderr, "veldctl %s: %s\n", text(spec_.name).c_str(), message.c_str());
+    std::fprintf(stderr, "veldctl %s: %s\n", text(command_.name).c_str(), message.c_str());
     return kFailureStatus;
 }
 
@@ -157,25 +157,25 @@ int runVeldctl(int argc, char** argv) {
         return 0;
     }
     // The command: one word, or a family's word and its member's.
-    const CommandSpec* spec = nullptr;
+    const CommandSpec* command = nullptr;
     bool family = false;
     for (const CommandSpec* c : kCommands) {
         if (firstWord(c->name) != word) continue;
         if (secondWord(c->name).empty()) {
-            spec = c;
+            command = c;
             break;
         }
         family = true;
         if (argc > 2 && secondWord(c->name) == argv[2]) {
-            spec = c;
+            command = c;
             break;
         }
     }
-    if (!spec && !family) {
+    if (!command && !family) {
         std::fprintf(stderr, "veldctl: unknown command '%s' (see veldctl --help)\n", argv[1]);
         return kUsageStatus;
     }
-    if (!spec) {
+    if (!command) {
         if (argc > 2 && isHelp(argv[2])) {
             for (const CommandSpec* c : kCommands)
                 if (firstWord(c->name) == word) printHelp(*c);
@@ -186,12 +186,12 @@ int runVeldctl(int argc, char** argv) {
                                      familyMembers(word) + ")");
     }
 
-    Invocation call(*spec);
+    Invocation call(*command);
     bool optionsEnd = false;
     for (int i = family ? 3 : 2; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (!optionsEnd && isHelp(arg)) {
-            printHelp(*spec);
+            printHelp(*command);
             return 0;
         }
         if (!optionsEnd && arg == "--") {
@@ -204,7 +204,7 @@ int runVeldctl(int argc, char** argv) {
         }
         const size_t equals = arg.find('=');
         const std::string_view name = arg.substr(0, equals);
-        const OptionSpec* option = findOption(*spec, name);
+        const OptionSpec* option = findOption(*command, name);
         if (!option) return call.usageError("unknown option " + text(arg));
         std::string_view value;
         if (option->valueName.empty()) {
@@ -223,10 +223,10 @@ int runVeldctl(int argc, char** argv) {
         call.options_.emplace_back(name, value);
     }
     const int given = static_cast<int>(call.args_.size());
-    if (given < spec->minArgs)
-        return call.usageError("missing argument (usage: " + usageLine(*spec) + ")");
-    if (given > spec->maxArgs) return call.usageError("unexpected argument '" + text(call.args_[spec->maxArgs]) + "'");
-    return spec->run(call);
+    if (given < command->minArgs)
+        return call.usageError("missing argument (usage: " + usageLine(*command) + ")");
+    if (given > command->maxArgs) return call.usageError("unexpected argument '" + text(call.args_[command->maxArgs]) + "'");
+    return command->run(call);
 }
 
 }  // namespace veld::tools

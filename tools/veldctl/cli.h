@@ -41,12 +41,12 @@ struct CommandSpec {
     int (*run)(const Invocation&);
 };
 
-// What a command was given, checked against its spec.
+// What a command was given, checked against its description.
 class Invocation {
 public:
-    explicit Invocation(const CommandSpec& spec) : spec_(spec) {}
+    explicit Invocation(const CommandSpec& command) : command_(command) {}
 
-    const CommandSpec& spec() const { return spec_; }
+    const CommandSpec& command() const { return command_; }
     const std::vector<std::string_view>& args() const { return args_; }
     bool has(std::string_view option) const;
     // The value of an option (the last one given), or nullopt.
@@ -61,7 +61,7 @@ public:
 
 private:
     friend int runVeldctl(int argc, char** argv);
-    const CommandSpec& spec_;
+    const CommandSpec& command_;
     std::vector<std::string_view> args_;
     std::vector<std::pair<std::string_view, std::string_view>> options_;
 };

@@ -1,6 +1,6 @@
 // veldctl's daemon and board commands: messages to the daemon's endpoint (ping, send, key,
 // monitor, regtool), the simulated board's registers, a status summary and the clean-up of a
-// namespace. Each command's spec sits above its code; cli.cpp has checked the arguments.
+// namespace. Each command's description sits above its code; cli.cpp has checked the arguments.
 #include "commands.h"
 
 #include <sys/ipc.h>

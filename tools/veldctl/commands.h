@@ -1,4 +1,4 @@
-// veldctl's daemon and board commands; each spec (name, arguments, options, help) sits beside
+// veldctl's daemon and board commands; each description (name, arguments, options, help) sits beside
 // its code in commands.cpp, and cli.cpp lists them.
 #pragma once
 
