@@ -3,6 +3,7 @@
 // (13 bytes, not answered) frames with big-endian fields; anything else is dropped and the
 // line resynchronised by discarding pending input. One task per 0x4bf10002 message.
 #include "reg_tool.h"
+#include "write_all.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -48,19 +49,6 @@ void storeBigEndian(std::span<uint8_t, 4> bytes, uint32_t value) {
     bytes[3] = static_cast<uint8_t>(value);
 }
 
-bool writeAll(int fd, const uint8_t* bytes, size_t count) {
-    while (count > 0) {
-        const ssize_t n = write(fd, bytes, count);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes += n;
-        count -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 void applyLineSettings(int fd) {
     // Set in full rather than merged with what the port had: raw 115200 8N1, receiver on,
     // modem lines ignored, and each read waiting for at least one byte.
@@ -103,7 +91,7 @@ Served serveRequest(int fd, std::array<uint8_t, kWorkBytes>& work) {
         buffer[1] = 'd';
         storeBigEndian(std::span(work).subspan<2, 4>(), value);
         buffer[6] = 0;
-        const bool sent = writeAll(fd, buffer, kReadReplyBytes);
+        const bool sent = veld::writeAll(fd, buffer, kReadReplyBytes);
         VELDD_LOG_AS("regster_access_tool_task", kProgress, "READ ADDR[%8x] DATA:[%8x] ret[%d]\n",
                      address, value, static_cast<int>(static_cast<uint8_t>(rc)));
         if (!sent) return Served::kLineLost;

@@ -3,6 +3,7 @@
 // rename), so that a crash or a kill at any point leaves the old file or the new one, never an
 // empty or half-written one.
 #include "se_permanent_log.h"
+#include "write_all.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -67,17 +68,6 @@ void failed(const char* what) {
     SE_LOG(0, "%s:%s(%d)\n", what, std::strerror(errno), errno);
 }
 
-bool writeAll(int fd, const uint8_t* data, size_t length) {
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Reads the tail of the file that the log keeps, unscrambled with its own positions.
 bool readTail(const std::string& path, std::vector<uint8_t>& text, bool& missing) {
     missing = false;
@@ -117,7 +107,7 @@ bool replaceFile(const std::string& path, std::vector<uint8_t> content) {
     const std::string temporary = path + ".tmp";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return false;
-    const bool ok = writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
+    const bool ok = veld::writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
     ::close(fd);
     if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());

@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "ssm_metrics.h"
+#include "write_all.h"
 
 namespace veld::ssm::metrics {
 namespace {
@@ -64,17 +65,6 @@ void add(std::array<char, N>& buffer, size_t& used, const char* format, auto... 
     else
         n = std::snprintf(buffer.data() + used, N - used, format, args...);
     if (n > 0) used = std::min(N, used + static_cast<size_t>(n));
-}
-
-bool writeAll(int fd, const char* data, size_t length) {
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // Cuts a torn last line (a crash in the middle of an append) off the file, if there is one.
@@ -200,7 +190,7 @@ bool StartupLog::startFile(std::string& error) {
         return false;
     }
     const std::string header = csvHeader();
-    if (!writeAll(fd_, header.data(), header.size())) {
+    if (!veld::writeAll(fd_, header.data(), header.size())) {
         error = std::strerror(errno);
         close();
         return false;
@@ -218,7 +208,7 @@ bool StartupLog::append(const std::string& row) {
     }
     // One write of the whole line: a crash leaves the file ending at a line's end, or at worst
     // in the middle of this very line.
-    if (!writeAll(fd_, row.data(), row.size())) return false;
+    if (!veld::writeAll(fd_, row.data(), row.size())) return false;
     size_ += row.size();
     return true;
 }
