@@ -102,6 +102,7 @@ Rebuild rebuildImage(const uint8_t* image, const char* name, std::span<const uin
     const uint32_t count = imageCount(image);
     const Found found = findRecord(image, name);
     if (remove && found.index < 0) return Rebuild::NotFound;
+    if (remove && count == 1) return Rebuild::LastRecord;
     if (!remove && found.index < 0 && count >= kMaxRecords) return Rebuild::TooMany;
     const uint32_t newCount = remove ? count - 1 : found.index < 0 ? count + 1 : count;
     // The new used size, checked before anything is written.

@@ -76,7 +76,8 @@ struct Found {
 // Finds the record `name` in a structurally valid image.
 Found findRecord(const uint8_t* image, const char* name);
 
-enum class Rebuild { Ok, TooLarge, TooMany, NotFound };
+// An image keeps at least one record: deleting the last one would leave no valid image.
+enum class Rebuild { Ok, TooLarge, TooMany, NotFound, LastRecord };
 // Writes into `out` (kImageBytes) the image with the record `name` set to `data` (replaced or
 // appended) or, with `remove`, without it. The input image must be structurally valid.
 Rebuild rebuildImage(const uint8_t* image, const char* name, std::span<const uint8_t> data,

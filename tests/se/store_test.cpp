@@ -421,6 +421,22 @@ TEST_F(SecureStore, SedataIsImportedAndErasedOnlyAfterBothCopiesAreWritten) {
     EXPECT_EQ(get("prov.first"), first) << "on flash in both copies";
 }
 
+TEST(StorePartitions, NamesMatchAsAWholeFieldOfPartinfo) {
+    TestRoot root;
+    root.writeFile("/proc/partinfo",
+                   "part3: 0x00080000 \"sestore_old\"\n"
+                   "part4: 0x00040000 \"xsedata\"\n"
+                   "part12: 0x00080000 \"sestore\"\n"
+                   "part101: 0x00040000 sedata\n"
+                   "part14: 0x00040000 sedata\n");
+    EXPECT_EQ(veld::se::findPartition("sestore"), 12);
+    EXPECT_EQ(veld::se::findPartition("sedata"), 14) << "a number above 100 is skipped";
+    EXPECT_EQ(veld::se::findPartition("store"), -1);
+    EXPECT_EQ(veld::se::partitionDevice("sestore"), "") << "no device file";
+    root.writeFile("/dev/block/mmcblk0p12", "");
+    EXPECT_EQ(veld::se::partitionDevice("sestore"), root.path("/dev/block/mmcblk0p12"));
+}
+
 // ---- power cuts ----
 
 // The records of the store as this process reads them.
