@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "se_bench_support.h"
 #include "board_flash.h"
 #include "se_core.h"
 #include "se_engine.h"
@@ -33,56 +34,17 @@ namespace {
 
 using veld::bench::median;
 
-std::string gRoot;
-pid_t gTw = -1;
+veld::bench::TrustedWorldRoot gWorld;
 int gPeerFd = -1;
 std::vector<uint8_t> gRecord(4096), gProtected(4096), gReadBack(4096), gImage(0x10000 + 4096 + 148);
 VELD_SE_SS_RECORD gStored{};
 uint8_t gKey[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 uint8_t gMacKey[32] = {7};
 
-double nowNs() {
-    return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-bool startSimulator() {
-    char pattern[] = "/var/tmp/vss.XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (!made) return false;
-    gRoot = made;
-    std::filesystem::create_directories(gRoot + "/tmp");
-    setenv("VELD_ROOT", gRoot.c_str(), 1);
-    setenv("VELD_NS", ("vssbench" + std::to_string(getpid())).c_str(), 1);
-    setenv("VELD_SIM", "1", 1);
-    setenv("VELD_LOG", (gRoot + "/se.log").c_str(), 1);
-    if (!veld::sim::makeBoardFlash().empty()) return false;
-    gTw = fork();
-    if (gTw == 0) {
-        const std::string program = std::string(VELD_BIN_DIR) + "/sim/veld_tw";
-        execl(program.c_str(), program.c_str(), "--root", gRoot.c_str(), nullptr);
-        _exit(127);
-    }
-    struct stat st {};
-    for (int i = 0; i < 500; ++i) {
-        if (stat(veld::seam::simSocket("tw").c_str(), &st) == 0) return true;
-        usleep(10000);
-    }
-    return false;
-}
 
 void stopAll() {
-    VELD_SE_Shutdown();
     if (gPeerFd >= 0) close(gPeerFd);
-    if (gTw > 0) {
-        kill(gTw, SIGTERM);
-        waitpid(gTw, nullptr, 0);
-    }
-    const std::string ns = std::getenv("VELD_NS");
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm"))
-        if (entry.path().filename().string().find(ns) != std::string::npos)
-            std::filesystem::remove(entry.path());
-    std::filesystem::remove_all(gRoot);
+    gWorld.stop();
 }
 
 // A protected record of `size` bytes written under `name`.
@@ -176,32 +138,10 @@ BENCHMARK(BM_StoreProtectAndRead4KiB);
 
 template <typename A, typename B>
 void interleaved(const char* what, A ours, B peer, int samples, int batch, double target) {
-    std::vector<double> o, p;
-    for (int i = 0; i < samples; ++i) {
-        double t = nowNs();
-        for (int j = 0; j < batch; ++j) ours();
-        o.push_back((nowNs() - t) / batch);
-        t = nowNs();
-        for (int j = 0; j < batch; ++j) peer();
-        p.push_back((nowNs() - t) / batch);
-    }
-    const double mo = median(o), mp = median(p);
+    const auto [mo, mp] = veld::bench::interleavedNs(ours, peer, samples, batch);
     std::printf("%-58s %10.1f us %10.1f us %7.2f", what, mo / 1000, mp / 1000, mo / mp);
     if (target > 0) std::printf("   (target within %.1fx)", target);
     std::printf("\n");
-}
-
-std::string cpuFlags() {
-    std::ifstream in("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("flags", 0) == 0 || line.rfind("Features", 0) == 0) {
-            std::string out;
-            for (const char* f : {" aes", " pclmulqdq", " sse4_2", " avx2", " avx512f", " sha_ni", " neon", " sha2"})
-                if ((line + " ").find(std::string(f) + " ") != std::string::npos) out += f;
-            return out.empty() ? " (none of aes, sse4_2, avx2, sha_ni, neon)" : out;
-        }
-    return " (unknown)";
 }
 
 bool fillStore() {
@@ -222,21 +162,22 @@ bool fillStore() {
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    if (!startSimulator()) {
+    // The flash files on the machine's disk, where fsync costs what it costs.
+    if (!gWorld.start("/var/tmp/vss.XXXXXX", "vssbench") || !veld::sim::makeBoardFlash().empty()) {
         std::fprintf(stderr, "se_store_bench: the trusted-world simulator did not start\n");
         stopAll();
         return 1;
     }
-    gPeerFd = open((gRoot + "/peer.bin").c_str(), O_RDWR | O_CREAT, 0600);
+    gPeerFd = open((gWorld.root + "/peer.bin").c_str(), O_RDWR | O_CREAT, 0600);
     if (VELD_SE_Initialize(nullptr) != 0 || !fillStore() || gPeerFd < 0) {
-        std::fprintf(stderr, "se_store_bench: the store did not start (see %s/se.log)\n", gRoot.c_str());
+        std::fprintf(stderr, "se_store_bench: the store did not start (see %s/se.log)\n", gWorld.root.c_str());
         stopAll();
         return 1;
     }
     benchmark::RunSpecifiedBenchmarks();
 
     std::printf("\nsecure store against its peers (interleaved wall-clock medians, files in %s); "
-                "CPU flags:%s\n", gRoot.c_str(), cpuFlags().c_str());
+                "CPU flags:%s\n", gWorld.root.c_str(), veld::bench::cpuFlags().c_str());
     std::printf("%-58s %13s %13s %7s\n", "", "ours", "peer", "ratio");
     interleaved("4 KiB write + update, 64 KiB used / 2x pwrite+fsync + read", storeUpdate4K, peerUpdate,
                 15, 2, 3.0);
