@@ -106,7 +106,10 @@ const char* storePath(ProcessRecord& p) {
         SE_LOG(0, "Can't find sestore partition!\n");
         return nullptr;
     }
-    if (device.size() >= sizeof s.seStorePath) return nullptr;
+    if (device.size() >= sizeof s.seStorePath) {
+        SE_LOG(0, "Too large SeStorePath!\n");
+        return nullptr;
+    }
     std::memcpy(s.seStorePath, device.c_str(), device.size() + 1);
     return s.seStorePath;
 }
@@ -243,6 +246,14 @@ void loaded(ProcessRecord& p) {
     s.bInitSeStore = 1;
 }
 
+// The store's own marker is never replaced or deleted, whoever names it (a caller or "sedata").
+bool namesMarker(ProcessRecord& p, const char* name) {
+    const int marker = findRecord(p.pSeStore, kInitRecord).index;
+    if (marker < 0 || findRecord(p.pSeStore, name).index != marker) return false;
+    SE_LOG(0, "record name %s refused\n", name);
+    return true;
+}
+
 // A rebuilt image becomes the working copy.
 void commit(ProcessRecord& p, const uint8_t* image) {
     std::memcpy(p.pSeStore, image, imageUsage(image));
@@ -363,6 +374,7 @@ St checkAndReinit(ProcessRecord& p) {
 }
 
 St writeStoreRecord(ProcessRecord& p, const char* name, std::span<const uint8_t> stored) {
+    if (namesMarker(p, name)) return St::Fail;
     std::vector<uint8_t> image(kImageBytes);
     const Rebuild result = rebuildImage(p.pSeStore, name, stored, false, image.data());
     if (result == Rebuild::TooMany) SE_LOG(0, "the store holds %u records already\n", kMaxRecords);
@@ -373,6 +385,7 @@ St writeStoreRecord(ProcessRecord& p, const char* name, std::span<const uint8_t>
 }
 
 St deleteStoreRecord(ProcessRecord& p, const char* name) {
+    if (namesMarker(p, name)) return St::Fail;
     std::vector<uint8_t> image(kImageBytes);
     if (rebuildImage(p.pSeStore, name, {}, true, image.data()) != Rebuild::Ok) {
         SE_LOG(1, "%s(%s)\n", "Not found!", name);
