@@ -152,23 +152,27 @@ protected:
 };
 
 TEST_F(SecureStore, BlankPartitionBecomesTheFreshImageInBothCopies) {
-    ASSERT_EQ(VELD_SE_Initialize(nullptr), 0);
-    EXPECT_EQ(shared().bInitSeStore, 1u);
-    EXPECT_EQ(shared().seStoreUsage, 120u);
-    EXPECT_EQ(shared().numOfSeStoreData, 1u);
-    EXPECT_EQ(std::string(shared().seStorePath), sestore()) << "found through /proc/partinfo";
+    for (const uint8_t erased : {0xFF, 0x00}) {
+        writeFile(sestore(), std::vector<uint8_t>(0x80000, erased));
+        ASSERT_EQ(VELD_SE_Initialize(nullptr), 0);
+        EXPECT_EQ(shared().bInitSeStore, 1u);
+        EXPECT_EQ(shared().seStoreUsage, 120u);
+        EXPECT_EQ(shared().numOfSeStoreData, 1u);
+        EXPECT_EQ(std::string(shared().seStorePath), sestore()) << "found through /proc/partinfo";
 
-    const std::vector<uint8_t> main = copyOnFlash(0, 120), backup = copyOnFlash(0x40000, 120);
-    EXPECT_EQ(main, backup);
-    EXPECT_EQ(std::memcmp(main.data(), "SE\x01\x00", 4), 0);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(main.data() + 52)), "-Initialized-");
-    EXPECT_EQ(veld::se::loadLe32(main.data() + 116), 0u);
-    const std::vector<uint8_t> flash = readFile(sestore());
-    const uint8_t countString[8] = {1, 0, 0, 'I', 0, 0, 0, 'E'};
-    EXPECT_EQ(std::memcmp(flash.data() + 0x7FFF8, countString, 8), 0);
-    EXPECT_EQ(flash[120], 0xFF) << "only the used size is written";
-    const uint8_t* working = veld::se::processRecord().pSeStore;
-    EXPECT_EQ(main, std::vector<uint8_t>(working, working + 120)) << "the working copy is unmasked";
+        const std::vector<uint8_t> main = copyOnFlash(0, 120), backup = copyOnFlash(0x40000, 120);
+        EXPECT_EQ(main, backup);
+        EXPECT_EQ(std::memcmp(main.data(), "SE\x01\x00", 4), 0);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(main.data() + 52)), "-Initialized-");
+        EXPECT_EQ(veld::se::loadLe32(main.data() + 116), 0u);
+        const std::vector<uint8_t> flash = readFile(sestore());
+        const uint8_t countString[8] = {1, 0, 0, 'I', 0, 0, 0, 'E'};
+        EXPECT_EQ(std::memcmp(flash.data() + 0x7FFF8, countString, 8), 0);
+        EXPECT_EQ(flash[120], erased) << "only the used size is written";
+        const uint8_t* working = veld::se::processRecord().pSeStore;
+        EXPECT_EQ(main, std::vector<uint8_t>(working, working + 120)) << "the working copy is unmasked";
+        reboot();
+    }
 }
 
 TEST_F(SecureStore, APlainFileGivenAtInitialisationReplacesThePartition) {
@@ -360,6 +364,25 @@ TEST_F(SecureStore, OnlyUpdatedRecordsSurviveAReboot) {
     ASSERT_EQ(VELD_SE_Initialize(nullptr), 0);
     EXPECT_EQ(get("updated"), plain(32, 10));
     EXPECT_TRUE(get("written").empty());
+}
+
+TEST_F(SecureStore, AnUpdateRunsAgainWhenTheTrustedWorldLostItsState) {
+    ASSERT_EQ(VELD_SE_Initialize(nullptr), 0);
+    ASSERT_EQ(put("kept", plain(64, 12)), 0);
+    // The next code command answers "not initialised": the world is set up again and the
+    // whole update runs once more.
+    const int control = wire::connectSimulator();
+    ASSERT_GE(control, 0);
+    const uint32_t words[3] = {static_cast<uint32_t>(-8008), 97, 1};
+    wire::Request request{wire::kControl, wire::kInjectResult, 0, 0, sizeof words, 0};
+    wire::Reply reply{};
+    ASSERT_GE(wire::call(control, request, words, reply, nullptr, 0), 0);
+    ::close(control);
+    EXPECT_EQ(VELD_SE_SS011(), 0);
+    EXPECT_TRUE(CapturedLog::contains("Re-Initialize"));
+    reboot();
+    ASSERT_EQ(VELD_SE_Initialize(nullptr), 0);
+    EXPECT_EQ(get("kept"), plain(64, 12));
 }
 
 TEST_F(SecureStore, TwoProcessesWritingAtOnceBothSurviveAnUpdate) {
