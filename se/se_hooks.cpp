@@ -1,6 +1,6 @@
-// Calls into the secure store, replay-protected storage and permanent log (see se_hooks.h).
-// The store and replay-protected storage are placeholders that succeed until those modules
-// land; permanent-log lines go to the permanent log.
+// Calls into replay-protected storage and the permanent log (see se_hooks.h). Replay-protected
+// storage is a placeholder that succeeds until its module lands; permanent-log lines go to the
+// permanent log. The secure store's calls live in se_store.cpp.
 #include "se_hooks.h"
 
 #include <cstdarg>
@@ -11,8 +11,6 @@
 
 namespace veld::se {
 
-int storeInitialize(ProcessRecord&) { return 0; }
-int storeDataInitialize(ProcessRecord&) { return 0; }
 int rpmbInitialize(ProcessRecord&) { return 0; }
 int rpmbDaemonCommand(int) { return 0; }
 

@@ -1,7 +1,6 @@
 // What the context, the command channel and the daemon ask of the secure store,
-// replay-protected storage and the permanent log. The store and replay-protected storage are
-// placeholders that succeed until those modules land, so that an attachment runs through its
-// whole sequence.
+// replay-protected storage and the permanent log. Replay-protected storage is a placeholder that
+// succeeds until its module lands, so that an attachment runs through its whole sequence.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +9,8 @@
 
 namespace veld::se {
 
-int storeInitialize(ProcessRecord& p);      // the secure store, on first attachment
-int storeDataInitialize(ProcessRecord& p);  // its data partition "sedata"
+int storeInitialize(ProcessRecord& p);      // the secure store, on first attachment (se_store.cpp)
+int storeDataInitialize(ProcessRecord& p);  // its data partition "sedata" (se_store.cpp)
 int rpmbInitialize(ProcessRecord& p);       // replay-protected storage
 // The daemon's side of a replay-protected transfer (netlink "RPMB:<number>").
 int rpmbDaemonCommand(int number);

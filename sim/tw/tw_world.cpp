@@ -75,6 +75,7 @@ World::World(uint8_t* window, const std::vector<uint8_t>& otp) : window_(window)
     derive("common", otp, commonKey_, sizeof commonKey_);
     derive("store", otp, storeKey_, sizeof storeKey_);
     derive("store-mac", otp, storeMacKey_, sizeof storeMacKey_);
+    derive("store-mask", otp, maskKey_, sizeof maskKey_);
 }
 
 World::~World() {
@@ -233,6 +234,7 @@ int32_t World::blockOperation() {
     case 1: key = uniqueKey_; break;
     case 2: key = commonKey_; break;
     case 3: key = storeKey_; break;
+    case 4: key = maskKey_; break;
     }
     static const uint8_t kZero[16] = {};
     const uint8_t* iv = nullptr;

@@ -22,9 +22,10 @@
 //   keys               device-unique key = SHA-256("unique" | OTP)[0..16),
 //                      common key        = SHA-256("common" | OTP)[0..16),
 //                      store key         = SHA-256("store" | OTP)[0..16),
-//                      store MAC key     = SHA-256("store-mac" | OTP) (32 bytes).
+//                      store MAC key     = SHA-256("store-mac" | OTP) (32 bytes),
+//                      store mask key    = SHA-256("store-mask" | OTP)[0..16).
 //   key selection      block operation word 2: 0 the key chain (command 17), 1 the unique key,
-//                      2 the common key, 3 the store key; word 3: 0 the second chain for the
+//                      2 the common key, 3 the store key, 4 the store mask key; word 3: 0 the second chain for the
 //                      key chain and a zero vector for the device keys, 1 the second chain,
 //                      2 the vector of the last 16-byte key record (command 112).
 //   packet words       the block operation's parameter words 13 and 14: {leading bytes left
@@ -98,7 +99,7 @@ private:
     uint8_t* secure_ = nullptr;
     bool initialised_ = false;
     std::vector<uint8_t> keyChain_, secondChain_, recordData_, hashData_;
-    uint8_t uniqueKey_[16], commonKey_[16], storeKey_[16], storeMacKey_[32];
+    uint8_t uniqueKey_[16], commonKey_[16], storeKey_[16], storeMacKey_[32], maskKey_[16];
     uint32_t adc_[4][3] = {};
     uint32_t options_[4][2] = {};
     uint32_t dmaUsage_ = 0;

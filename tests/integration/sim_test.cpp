@@ -96,6 +96,27 @@ TEST_F(SimCommand, StartsOnceShowsADeadSimulatorAndStops) {
     EXPECT_NE(out.find("board  not running"), std::string::npos) << out;
 }
 
+// The board's flash: erased partition files of their sizes named in /proc/partinfo; a later
+// start keeps what was written to them, as flash keeps it across reboots.
+TEST_F(SimCommand, StartMakesErasedFlashPartitionsThatLaterStartsKeep) {
+    std::string out;
+    ASSERT_EQ(veldctl({"sim", "start"}, out), 0) << out;
+    const std::string partinfo = root_.readFile("/proc/partinfo");
+    EXPECT_NE(partinfo.find("part12: 0x00080000 \"sestore\"\n"), std::string::npos) << partinfo;
+    EXPECT_NE(partinfo.find("part13: 0x00040000 \"sedata\"\n"), std::string::npos) << partinfo;
+    const std::string sestore = root_.readFile("/dev/mmcblk0p12");
+    EXPECT_EQ(sestore, std::string(0x80000, '\xFF'));
+    EXPECT_EQ(root_.readFile("/dev/mmcblk0p13"), std::string(0x40000, '\xFF'));
+
+    {
+        std::fstream f(root_.path("/dev/mmcblk0p12"), std::ios::in | std::ios::out | std::ios::binary);
+        f.write("SE", 2);
+    }
+    ASSERT_EQ(veldctl({"sim", "stop"}, out), 0) << out;
+    ASSERT_EQ(veldctl({"sim", "start"}, out), 0) << out;
+    EXPECT_EQ(root_.readFile("/dev/mmcblk0p12").substr(0, 3), "SE\xFF");
+}
+
 TEST_F(SimCommand, RefusesWithoutAPrivateRoot) {
     std::string out;
     unsetenv("VELD_ROOT");
