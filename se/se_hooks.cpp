@@ -1,6 +1,6 @@
 // Calls into the secure store, replay-protected storage and permanent log (see se_hooks.h).
-// The store and replay-protected storage are placeholders that succeed until those modules
-// land; permanent-log lines go to the permanent log.
+// The store is a placeholder that succeeds until it lands; replay-protected storage is in
+// se_rpmb.cpp; permanent-log lines go to the permanent log.
 #include "se_hooks.h"
 
 #include <cstdarg>
@@ -13,8 +13,6 @@ namespace veld::se {
 
 int storeInitialize(ProcessRecord&) { return 0; }
 int storeDataInitialize(ProcessRecord&) { return 0; }
-int rpmbInitialize(ProcessRecord&) { return 0; }
-int rpmbDaemonCommand(int) { return 0; }
 
 void permanentLog(const char* format, ...) {
     char line[kLogLineBytes];

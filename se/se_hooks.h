@@ -12,7 +12,7 @@ namespace veld::se {
 
 int storeInitialize(ProcessRecord& p);      // the secure store, on first attachment
 int storeDataInitialize(ProcessRecord& p);  // its data partition "sedata"
-int rpmbInitialize(ProcessRecord& p);       // replay-protected storage
+int rpmbInitialize(ProcessRecord& p);       // replay-protected storage (se_rpmb.cpp)
 // The daemon's side of a replay-protected transfer (netlink "RPMB:<number>").
 int rpmbDaemonCommand(int number);
 // A line for the permanent log (printf-style).

@@ -75,6 +75,7 @@ World::World(uint8_t* window, const std::vector<uint8_t>& otp) : window_(window)
     derive("common", otp, commonKey_, sizeof commonKey_);
     derive("store", otp, storeKey_, sizeof storeKey_);
     derive("store-mac", otp, storeMacKey_, sizeof storeMacKey_);
+    derive("rpmb", otp, rpmbKey_, sizeof rpmbKey_);
 }
 
 World::~World() {
@@ -136,6 +137,9 @@ int World::ioctl(uint32_t request, uint8_t* argument, size_t length, int pid) {
         suspendFlags_ = 0;
         break;
     case 0x000053FEu:  // initialisation done
+        break;
+    case 0x00005300u:  // the eMMC through the daemon (indirect) or directly
+        if (!rpmbIndirect_ || static_cast<uint32_t>(pid) == stats_.netlinkPid) error = EPERM;
         break;
     default:
         error = ENOTTY;
@@ -353,7 +357,7 @@ int32_t World::trustedOperation() {
         result = std::memcmp(first, second, a[2]) == 0 ? 0 : 1;
         break;
     }
-    case 0x0020: break;
+    case 0x0020: result = rpmbOperation(reinterpret_cast<uint8_t*>(a), argLength); break;
     case 0x7FFFFFFDu: result = dmaUsage_; break;
     case 0x7FFFFFFEu:
         result = invalidOtp_ ? 1 : 0;
@@ -388,6 +392,7 @@ int World::control(uint32_t op, const uint8_t* data, size_t length, std::vector<
     case ControlOp::kSuspendFlags: suspendFlags_ = w[0]; return 0;
     case ControlOp::kInvalidOtp: invalidOtp_ = w[0] != 0; return 0;
     case ControlOp::kFailCacheProbe: failCacheProbe_ = w[0] != 0; return 0;
+    case ControlOp::kRpmbIndirect: rpmbIndirect_ = w[0] != 0; return 0;
     case ControlOp::kStats:
         stats_.initialised = initialised_ ? 1 : 0;
         out.resize(sizeof stats_);

@@ -45,6 +45,22 @@
 //                      receives "close:<pid>" when a process's last descriptor closes (not for
 //                      the daemon's own), and the texts of request 0xC0045390, whose replies go
 //                      back in the request's 256-byte buffer, in the order the daemon answers.
+//   RPMB key          SHA-256("rpmb" | OTP) (32 bytes), the key of the eMMC's replay-protected
+//                      partition (tw_rpmb.cpp). Trusted operation 0x0020 takes {selector,
+//                      512-byte frame} (516 bytes) or, for selector 1, {1, 32-byte key}:
+//                        0   check a read-counter response and accept its counter
+//                        1   write the RPMB key into the argument, only while the trusted world
+//                            has never seen a response signed by it (the part is unprogrammed);
+//                            that knowledge is kept in $VELD_ROOT/var/veld-sim/rpmb-programmed
+//                        19  complete a write request: the known counter and the MAC
+//                        20  check the response to the last request: type, result, MAC,
+//                            nonce (reads), address (blocks), counter (writes: one up)
+//                        21  start a read (counter or block): a fresh nonce into the frame
+//                      Result word: 0 accepted, 1 MAC, 2 nonce, 3 counter, 4 address, 5 type
+//                      wrong, 7 refused (nothing pending, counter unknown, key already in
+//                      the part), 8 malformed, 0x100 | the part's result when it is not 0.
+//   request 0x5300     succeeds (the eMMC is reached through the daemon) while tests ask for
+//                      it (ControlOp kRpmbIndirect), for every process but the daemon's.
 //   user trusted applications: at start, missing images "luta.ta", "auta.ta", "euta.ta" of
 //                      4 KiB are written under $VELD_ROOT/usr/lib/qvuta.
 #pragma once
@@ -90,6 +106,7 @@ private:
     int32_t hash();
     int32_t keyRecord(bool readBack);
     int32_t trustedOperation();
+    uint32_t rpmbOperation(uint8_t* argument, uint32_t length);  // tw_rpmb.cpp
     uint8_t* physical(uint32_t address, uint32_t length);
     uint32_t* param() { return reinterpret_cast<uint32_t*>(window_ + kWindowSize - kParamBytes); }
     void debugText(const std::string& text);
@@ -102,6 +119,18 @@ private:
     uint32_t adc_[4][3] = {};
     uint32_t options_[4][2] = {};
     uint32_t dmaUsage_ = 0;
+    // Replay-protected partition: what the trusted world knows of the part.
+    struct RpmbRequest {
+        uint16_t type = 0;  // 0: nothing pending
+        uint16_t address = 0;
+        uint32_t counter = 0;
+        uint8_t nonce[16] = {};
+    };
+    uint8_t rpmbKey_[32];
+    RpmbRequest rpmbPending_;
+    bool rpmbCounterKnown_ = false;
+    uint32_t rpmbCounter_ = 0;
+    bool rpmbIndirect_ = false;
     // Faults injected by tests.
     int32_t injectCode_ = 0;
     uint32_t injectCommand_ = 0;
