@@ -13,6 +13,10 @@ namespace veld::se {
 
 int storeInitialize(ProcessRecord&) { return 0; }
 int storeDataInitialize(ProcessRecord&) { return 0; }
+int storeReadRecord(const char*, void*) { return -1; }
+int storeDeleteRecord(const char*) { return -1; }
+int storeUpdate() { return -1; }
+int storeRewrite(bool, bool) { return -1; }
 
 void permanentLog(const char* format, ...) {
     char line[kLogLineBytes];

@@ -80,6 +80,7 @@ World::World(uint8_t* window, const std::vector<uint8_t>& otp) : window_(window)
 
 World::~World() {
     if (secure_) ::munmap(secure_, kSecureEnd - kSecureBase);
+    EVP_PKEY_free(rsaKey_);
 }
 
 uint8_t* World::physical(uint32_t address, uint32_t length) {
@@ -181,7 +182,8 @@ int32_t World::runCommand(uint32_t header[8], int pid) {
     switch (command) {
     case 4: case 5: case 16: case 33: case 0x8200FF06u: case 0x8200FF07u:
         return 0;
-    case 6: case 98: case 114:
+    case 98: return rsa();
+    case 6: case 114:
         debugText("command " + std::to_string(command) + " is not implemented");
         return kNotImplemented;
     case 17: case 18: {
@@ -258,7 +260,7 @@ int32_t World::blockOperation() {
     if (mode == 0 ? (leading != 0 || processed != length || length % 16)
                   : (length % packet || uint64_t(leading) + processed > packet))
         return kIllegalArgument;
-    ++dmaUsage_;
+    dmaUsage_ += length;  // the bytes the operation moved
     std::vector<uint8_t> data(src, src + length);
     for (uint32_t at = 0; at < length; at += packet) {
         const uint32_t blocks = processed / 16 * 16;

@@ -40,7 +40,11 @@
 //                      last key record's data.
 //   trusted op 0x0000  copies {source, destination, length}; the result is the length.
 //   trusted op 0x7FFFFFFF writes "veld-tw 1.0" into the argument bytes.
-//   commands 6, 98, 114 answer -8004 (not implemented); unknown ones -8003.
+//   command 98        RSA with a 2,048-bit device key made on first use (tw_rsa.cpp): words
+//                      {word 1, word 2, word 3, source, destination, length, out length};
+//                      word 1 = 0 the private operation, 1 the public one, on exactly 256
+//                      bytes below the modulus, without padding; the out length is 256.
+//   commands 6, 114 answer -8004 (not implemented); unknown ones -8003.
 //   netlink            the connection that registers protocol 31 is the daemon's socket; it
 //                      receives "close:<pid>" when a process's last descriptor closes (not for
 //                      the daemon's own), and the texts of request 0xC0045390, whose replies go
@@ -71,6 +75,8 @@
 #include <vector>
 
 #include "se_device.h"
+
+struct evp_pkey_st;  // OpenSSL's EVP_PKEY
 
 namespace veld::tw {
 
@@ -107,6 +113,7 @@ private:
     int32_t keyRecord(bool readBack);
     int32_t trustedOperation();
     uint32_t rpmbOperation(uint8_t* argument, uint32_t length);  // tw_rpmb.cpp
+    int32_t rsa();                                                // tw_rsa.cpp
     uint8_t* physical(uint32_t address, uint32_t length);
     uint32_t* param() { return reinterpret_cast<uint32_t*>(window_ + kWindowSize - kParamBytes); }
     void debugText(const std::string& text);
@@ -119,6 +126,7 @@ private:
     uint32_t adc_[4][3] = {};
     uint32_t options_[4][2] = {};
     uint32_t dmaUsage_ = 0;
+    ::evp_pkey_st* rsaKey_ = nullptr;  // the device's RSA key, made on first use
     // Replay-protected partition: what the trusted world knows of the part.
     struct RpmbRequest {
         uint16_t type = 0;  // 0: nothing pending
