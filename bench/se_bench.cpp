@@ -30,7 +30,10 @@
 namespace {
 
 namespace wire = veld::seDevice::wire;
+using veld::bench::cpuFlags;
+using veld::bench::interleaved;
 using veld::bench::median;
+using veld::bench::nowNs;
 
 std::string gRoot;
 pid_t gTw = -1;
@@ -41,12 +44,6 @@ uint8_t gIv[16] = {16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 VELD_SE_CHAIN gKeyChain{reinterpret_cast<uintptr_t>(gKey), 16};
 VELD_SE_CHAIN gIvChain{reinterpret_cast<uintptr_t>(gIv), 16};
 std::vector<uint8_t> gData(1 << 20);
-
-double nowNs() {
-    return std::chrono::duration<double, std::nano>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 bool startSimulator() {
     char pattern[] = "/tmp/vsb.XXXXXX";
@@ -168,37 +165,6 @@ double handOffNs(bool engine, int rounds) {
     const double ns = (nowNs() - start) / (2.0 * rounds);
     munmap(const_cast<uint32_t*>(turn), 4096);
     return ns;
-}
-
-template <typename A, typename B>
-void interleaved(const char* what, A ours, B peer, int samples, int batch, double target) {
-    std::vector<double> o, p;
-    for (int i = 0; i < samples; ++i) {
-        double t = nowNs();
-        for (int j = 0; j < batch; ++j) ours();
-        o.push_back((nowNs() - t) / batch);
-        t = nowNs();
-        for (int j = 0; j < batch; ++j) peer();
-        p.push_back((nowNs() - t) / batch);
-    }
-    const double mo = median(o), mp = median(p);
-    std::printf("%-44s %12.0f ns %12.0f ns %8.2f", what, mo, mp, mo / mp);
-    if (target > 0) std::printf("   (target within %.1fx)", target);
-    std::printf("\n");
-}
-
-std::string cpuFlags() {
-    std::ifstream in("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("flags", 0) == 0 || line.rfind("Features", 0) == 0) {
-            std::string out;
-            for (const char* f : {" aes", " pclmulqdq", " sse4_2", " avx2", " avx512f", " sha_ni",
-                                  " neon", " sha2"})
-                if ((line + " ").find(std::string(f) + " ") != std::string::npos) out += f;
-            return out.empty() ? " (none of aes, sse4_2, avx2, sha_ni, neon)" : out;
-        }
-    return " (unknown)";
 }
 
 void printRatios() {
