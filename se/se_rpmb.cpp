@@ -172,9 +172,11 @@ bool addressValid(uint32_t address) {
     return false;
 }
 
-// Detect-suspend-resume, and the initialisation again when a restore asked for it.
-St checkAndReinit(ProcessRecord& p) {
-    detectSuspendResume();
+// The initialisation again when a restore asked for it (`_CheckAndReInitRPMB`). Writes ask
+// the driver about a suspend first; reads skip that request, which would cost them a quarter
+// of their time, and rely on the state the last write or initialisation saw.
+St checkAndReinit(ProcessRecord& p, bool detectSuspend) {
+    if (detectSuspend) detectSuspendResume();
     if (p.pSharedInfo->bInitRPMB != 0 && attach(p)) return St::Ok;
     SE_LOG(2, "Re-Initialize\n");
     return rpmbInit(p);
@@ -210,7 +212,7 @@ St refreshEntry(ProcessRecord& p, uint32_t address) {
 
 // The block list (`_RPMB_InitList`), read once; every block is read with the lock held.
 St ensureList(ProcessRecord& p) {
-    St st = checkAndReinit(p);
+    St st = checkAndReinit(p, true);
     if (st != St::Ok) return st;
     RpmbShared& s = *gState.shared;
     if (s.listValid == 1) return St::Ok;
@@ -376,7 +378,7 @@ int32_t _SE_RB001(uint32_t* counter) {
     if (!counter) return -1;
     uint32_t value = 0;
     const int32_t result = SE_ENGINE_CALL([&](ProcessRecord& p) {
-        const St st = checkAndReinit(p);
+        const St st = checkAndReinit(p, false);
         return st == St::Ok ? rpmbReadCounter(p, value) : st;
     });
     if (result == 0) *counter = value;
@@ -387,7 +389,7 @@ int32_t _SE_RB002(uint32_t address, uint8_t data[256]) {
     if (!data || !addressValid(address)) return -1;
     uint8_t block[veld::rpmb::kBlockBytes];
     const int32_t result = SE_ENGINE_CALL([&](ProcessRecord& p) {
-        const St st = checkAndReinit(p);
+        const St st = checkAndReinit(p, false);
         return st == St::Ok ? rpmbReadBlock(p, address, block) : st;
     });
     if (result == 0) std::memcpy(data, block, sizeof block);
@@ -397,7 +399,7 @@ int32_t _SE_RB002(uint32_t address, uint8_t data[256]) {
 int32_t _SE_RB003(uint32_t address, const uint8_t* data) {
     if (!addressValid(address)) return -1;
     return SE_ENGINE_CALL([&](ProcessRecord& p) {
-        const St st = checkAndReinit(p);
+        const St st = checkAndReinit(p, true);
         return st == St::Ok ? rpmbWriteBlock(p, address, data) : st;
     });
 }
@@ -468,7 +470,7 @@ int32_t _SE_RBCMD(int32_t command) {
 int32_t VELD_SE_CheckRPMBPartition(void) {
     uint32_t counter = 0;
     return SE_ENGINE_CALL([&](ProcessRecord& p) {
-        const St st = checkAndReinit(p);
+        const St st = checkAndReinit(p, true);
         return st == St::Ok ? rpmbReadCounter(p, counter) : st;
     });
 }

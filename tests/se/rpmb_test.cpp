@@ -199,6 +199,18 @@ TEST_F(Rpmb, AnIndirectErrorReplyLeavesTheCallersBuffersUntouched) {
     EXPECT_EQ(c, 0xABCDu);
 }
 
+TEST_F(Rpmb, ARestoreFromSuspendMakesTheNextWriteInitialiseAgain) {
+    ASSERT_EQ(VELD_SE_Initialize(nullptr), 0);
+    ASSERT_TRUE(control(wire::kSuspendFlags, {16}));
+    CapturedLog::clear();
+    const Bytes data = block("!+after", 4);
+    ASSERT_EQ(_SE_RB003(11, data.data()), 0);
+    EXPECT_TRUE(CapturedLog::contains("catched restore"));
+    EXPECT_TRUE(CapturedLog::contains("checkAndReinit", "Re-Initialize"));
+    EXPECT_EQ(shared().bInitRPMB, 1u);
+    EXPECT_EQ(readBlock(11), data);
+}
+
 TEST_F(Rpmb, InitialisationFailsWhenTheCounterCannotBeReadForAnotherReason) {
     // A part that answers with a bad MAC is not a part without a key.
     ASSERT_EQ(VELD_SE_Initialize(nullptr), 0);
