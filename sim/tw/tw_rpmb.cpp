@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <vector>
 
 #include "rpmb_frame.h"
 #include "seam.h"
@@ -67,10 +68,14 @@ uint32_t World::rpmbOperation(uint8_t* argument, uint32_t length) {
     std::memcpy(&frame, argument + 4, sizeof frame);
     uint32_t answer = kAccepted;
     switch (selector) {
-    case 21: {  // a read request: counter or block
+    case 21:    // a read request: counter or block
+    case 22: {  // a run of block reads
         const uint16_t type = typeOf(frame);
         if (type != kReadCounter && type != kRead) return kBadType;
-        rpmbPending_ = RpmbRequest{type, addressOf(frame), 0, {}};
+        const uint16_t count = selector == 22 ? get16(frame.blockCount) : 1;
+        if (selector == 22 && (type != kRead || count == 0 || addressOf(frame) + count > kBlocks))
+            return kMalformed;
+        rpmbPending_ = RpmbRequest{type, addressOf(frame), 0, {}, count, std::vector<bool>(count)};
         if (RAND_bytes(rpmbPending_.nonce, sizeof rpmbPending_.nonce) != 1) return kRefused;
         std::memcpy(frame.nonce, rpmbPending_.nonce, sizeof frame.nonce);
         break;
@@ -91,10 +96,19 @@ uint32_t World::rpmbOperation(uint8_t* argument, uint32_t length) {
     case 0:
     case 20: {  // the response to the pending request
         const RpmbRequest pending = rpmbPending_;
-        rpmbPending_ = RpmbRequest{};  // one answer per request
+        // One answer per request; a run keeps waiting for the blocks not yet answered.
+        if (pending.count <= 1) rpmbPending_ = RpmbRequest{};
         if (pending.type == 0 || (selector == 0 && pending.type != kReadCounter)) {
             debugText("rpmb: no request is waiting for this response");
             return kRefused;
+        }
+        if (pending.count > 1) {
+            const uint16_t address = addressOf(frame);
+            if (address < pending.address || address - pending.address >= pending.count ||
+                pending.answered[address - pending.address]) {
+                debugText("rpmb: this block of the run was not asked for or was answered already");
+                return kBadAddress;
+            }
         }
         if (typeOf(frame) != responseOf(pending.type)) answer = kBadType;
         else if (resultOf(frame) != kOk) answer = kPartResult | resultOf(frame);
@@ -102,7 +116,7 @@ uint32_t World::rpmbOperation(uint8_t* argument, uint32_t length) {
         else if (pending.type != kWrite &&
                  CRYPTO_memcmp(frame.nonce, pending.nonce, sizeof frame.nonce) != 0)
             answer = kBadNonce;
-        else if (pending.type != kReadCounter && addressOf(frame) != pending.address)
+        else if (pending.type != kReadCounter && pending.count <= 1 && addressOf(frame) != pending.address)
             answer = kBadAddress;
         else if (pending.type == kWrite && counterOf(frame) != pending.counter + 1)
             answer = kBadCounter;
@@ -111,6 +125,7 @@ uint32_t World::rpmbOperation(uint8_t* argument, uint32_t length) {
             debugText("rpmb: response refused (" + std::to_string(answer) + ")");
             return answer;
         }
+        if (pending.count > 1) rpmbPending_.answered[addressOf(frame) - pending.address] = true;
         if (pending.type == kReadCounter || pending.type == kWrite) {
             rpmbCounter_ = counterOf(frame);
             rpmbCounterKnown_ = true;

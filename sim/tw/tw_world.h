@@ -60,6 +60,8 @@
 //                        20  check the response to the last request: type, result, MAC,
 //                            nonce (reads), address (blocks), counter (writes: one up)
 //                        21  start a read (counter or block): a fresh nonce into the frame
+//                        22  start a run of block reads from the frame's address, as many as
+//                            its block count: one nonce, each block's response believed once
 //                      Result word: 0 accepted, 1 MAC, 2 nonce, 3 counter, 4 address, 5 type
 //                      wrong, 7 refused (nothing pending, counter unknown, key already in
 //                      the part), 8 malformed, 0x100 | the part's result when it is not 0.
@@ -133,6 +135,8 @@ private:
         uint16_t address = 0;
         uint32_t counter = 0;
         uint8_t nonce[16] = {};
+        uint16_t count = 1;              // blocks of a run of reads (selector 22)
+        std::vector<bool> answered = {}; // which of them have been checked
     };
     uint8_t rpmbKey_[32];
     RpmbRequest rpmbPending_;

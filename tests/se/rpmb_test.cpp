@@ -153,6 +153,19 @@ TEST_F(Rpmb, TheBlockListMarksUnreadableBlocksAndFindsNoneOfThemFree) {
     EXPECT_EQ(readBlock(5), Bytes(256, 0));
 }
 
+TEST_F(Rpmb, AReplayedResponseDuringTheListShowsAsAnUnreadableBlock) {
+    ASSERT_EQ(VELD_SE_Initialize(nullptr), 0);
+    ASSERT_EQ(_SE_RB003(1, block("!+one").data()), 0);
+    ASSERT_EQ(_SE_RB102(nullptr), 0);  // the list of all blocks, read once
+    list().listValid = 0;
+    // The run's first response is the previous run's last one: another nonce.
+    ASSERT_TRUE(emmcControl(emmcWire::kReplay, {1, 0x0400}));
+    ASSERT_EQ(_SE_RB102(nullptr), 2);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(list().list[0]), 2), "!E");
+    EXPECT_EQ(list().numOfErrorBlock, 1u);
+    EXPECT_EQ(list().numOfUsedBlock, 1u);
+}
+
 TEST_F(Rpmb, TheIndirectModeGivesWhatTheDirectOneGives) {
     ASSERT_EQ(VELD_SE_Initialize(nullptr), 0);  // direct: programs the key
     const Bytes data = block("!+shared", 5);
