@@ -134,13 +134,7 @@ double handOffNs(bool engine, int rounds) {
     return ns;
 }
 
-template <typename A, typename B>
-void interleaved(const char* what, A ours, B peer, int samples, int batch, double target) {
-    const auto [mo, mp] = veld::bench::interleavedNs(ours, peer, samples, batch);
-    std::printf("%-44s %12.0f ns %12.0f ns %8.2f", what, mo, mp, mo / mp);
-    if (target > 0) std::printf("   (target within %.1fx)", target);
-    std::printf("\n");
-}
+using veld::bench::interleaved;
 
 void printRatios() {
     std::printf("\nsecure engine against its peers (interleaved medians); CPU flags:%s\n",

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -85,6 +86,17 @@ std::pair<double, double> interleavedNs(A ours, B peer, int samples, int batch) 
         p.push_back((nowNs() - t) / batch);
     }
     return {median(o), median(p)};
+}
+
+// Prints the interleaved medians of `ours` and `peer` and their ratio, with the target when
+// there is one; returns the ratio.
+template <typename A, typename B>
+double interleaved(const char* what, A ours, B peer, int samples, int batch, double target) {
+    const auto [mo, mp] = interleavedNs(ours, peer, samples, batch);
+    std::printf("%-44s %12.0f ns %12.0f ns %8.2f", what, mo, mp, mo / mp);
+    if (target > 0) std::printf("   (target within %.1fx)", target);
+    std::printf("\n");
+    return mo / mp;
 }
 
 // The CPU's crypto and vector flags, for the line beside the figures.

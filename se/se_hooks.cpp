@@ -1,6 +1,5 @@
-// Calls into replay-protected storage and the permanent log (see se_hooks.h). Replay-protected
-// storage is a placeholder that succeeds until its module lands; permanent-log lines go to the
-// permanent log. The secure store's calls live in se_store.cpp.
+// Permanent-log lines (see se_hooks.h). The secure store's calls live in se_store.cpp,
+// replay-protected storage in se_rpmb.cpp.
 #include "se_hooks.h"
 
 #include <cstdarg>
@@ -10,9 +9,6 @@
 #include "se_permanent_log.h"
 
 namespace veld::se {
-
-int rpmbInitialize(ProcessRecord&) { return 0; }
-int rpmbDaemonCommand(int) { return 0; }
 
 void permanentLog(const char* format, ...) {
     char line[kLogLineBytes];

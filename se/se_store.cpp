@@ -503,3 +503,22 @@ int32_t VELD_SE_SS011(void) {
 }
 
 }  // extern "C"
+
+namespace veld::se {
+
+// The debug shell's calls: the exported operations, and a rewrite of chosen copies from the
+// working copy as it stands.
+int storeDeleteRecord(const char* name) { return VELD_SE_SS010(name); }
+
+int storeUpdate() { return VELD_SE_SS011(); }
+
+int storeRewrite(bool main, bool backup) {
+    return SE_ENGINE_CALL([&](ProcessRecord& p) {
+        St st = checkAndReinit(p);
+        if (st == St::Ok && main) st = writeCopy(p, false);
+        if (st == St::Ok && backup) st = writeCopy(p, true);
+        return st;
+    });
+}
+
+}  // namespace veld::se

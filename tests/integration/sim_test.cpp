@@ -69,6 +69,8 @@ TEST_F(SimCommand, StartsOnceShowsADeadSimulatorAndStops) {
     EXPECT_TRUE(std::ifstream(root_.path("/proc/qv/fbdev/fb0/fbmem")).good());
     EXPECT_NE(out.find("tw     started (pid "), std::string::npos) << out;
     EXPECT_EQ(access(root_.path("/tmp/veld-sim/" + root_.ns() + "/tw.sock").c_str(), F_OK), 0);
+    EXPECT_NE(out.find("emmc   started (pid "), std::string::npos) << out;
+    EXPECT_TRUE(fileExists(root_.path("/var/veld-sim/emmc-rpmb.bin"))) << "the part lives under the root";
 
     ASSERT_EQ(veldctl({"sim", "start"}, out), 0) << out;  // a second start is harmless
     EXPECT_NE(out.find("already running (pid " + std::to_string(first) + ")"), std::string::npos)
@@ -89,6 +91,7 @@ TEST_F(SimCommand, StartsOnceShowsADeadSimulatorAndStops) {
     EXPECT_EQ(veldctl({"sim", "stop"}, out), 0) << out;
     EXPECT_NE(out.find("board  stopped"), std::string::npos) << out;
     EXPECT_NE(out.find("tw     stopped"), std::string::npos) << out;
+    EXPECT_NE(out.find("emmc   stopped"), std::string::npos) << out;
     EXPECT_NE(root_.readFile("/tmp/veld-sim/" + root_.ns() + "/tw.log").find("veld_tw stopping"),
               std::string::npos)
         << "the trusted world ends cleanly on SIGTERM";

@@ -48,6 +48,8 @@ constexpr Simulator kSimulators[] = {
      "/proc/qv/fbdev/fb0/fbmem"},
     {"tw", "veld_tw", "the trusted world and the secure-engine device /dev/qv/se0", true, ""},
     {"gpu", "veld_gpu", "the GPU kernel driver and its video memory", true, ""},
+    {"emmc", "veld_emmc", "the eMMC's replay-protected partition (var/veld-sim/emmc-rpmb.bin)",
+     true, ""},
 };
 
 constexpr auto kReadyTimeout = std::chrono::seconds(5);
