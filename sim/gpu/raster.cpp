@@ -1,0 +1,245 @@
+// The simulated 2D core's pixel pipeline (see raster.h).
+#include "raster.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace veld::gpusim {
+namespace {
+
+// Every byte of value within [low, high] of the same byte.
+bool inKeyRange(uint32_t value, uint32_t low, uint32_t high) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        const uint32_t v = (value >> shift) & 0xFF;
+        if (v < ((low >> shift) & 0xFF) || v > ((high >> shift) & 0xFF)) return false;
+    }
+    return true;
+}
+
+uint32_t streamBit(const RasterJob& j, uint32_t i, uint32_t row) {
+    const uint8_t byte = j.stream[size_t(row) * j.streamStride + i / 8];
+    return (byte >> (7 - i % 8)) & 1u;
+}
+
+bool sameLayout(const PixelLayout& a, const PixelLayout& b) {
+    return a.kind == b.kind && a.bytes == b.bytes && a.hwFormat == b.hwFormat && a.r.shift == b.r.shift &&
+           a.g.shift == b.g.shift && a.b.shift == b.b.shift && a.a.shift == b.a.shift &&
+           a.padding == b.padding;
+}
+
+bool canTransparent(const RasterJob& j) {
+    const bool sourceTest = (j.source == SourceKind::Colour && j.sourceMode == kKeyed) ||
+                            (j.source == SourceKind::Masked &&
+                             (j.sourceMode == kKeyed || j.sourceMode == kMasked)) ||
+                            (j.source == SourceKind::Monochrome && j.sourceMode == kMasked);
+    return sourceTest || j.destinationMode == kKeyed ||
+           (j.brush == BrushKind::Monochrome && j.patternMode == kMasked);
+}
+
+uint8_t* targetPixel(const RasterJob& j, uint32_t mx, uint32_t my) {
+    return j.targetMemory + size_t(my) * j.target.strides[0] + size_t(mx) * j.target.layout.bytes;
+}
+
+// The raw value every pixel of the area gets, or false when pixels differ.
+bool constantResult(const RasterJob& j, bool transparent, uint32_t& raw) {
+    const uint8_t fg = j.foregroundRop;
+    if (transparent || ropUsesDestination(fg)) return false;
+    uint32_t s = 0, p = 0;
+    if (ropUsesSource(fg)) {
+        if (j.source != SourceKind::Constant) return false;
+        s = j.constant;
+    }
+    if (ropUsesPattern(fg)) {
+        if (j.brush == BrushKind::Solid) p = j.brushColour;
+        else if (j.brush != BrushKind::None) return false;
+    }
+    raw = argbToRaw(j.target.layout, rop3(fg, p, s, 0));
+    return true;
+}
+
+// A fill is the same in every rotation: the area's memory rectangle gets one value.
+uint64_t fill(const RasterJob& j, uint32_t raw) {
+    const Area m = j.targetView.toMemory(j.area);
+    const uint32_t bytes = j.target.layout.bytes;
+    const size_t rowBytes = size_t(m.width()) * bytes;
+    uint8_t* first = targetPixel(j, uint32_t(m.left), uint32_t(m.top));
+    for (int32_t x = 0; x < m.width(); ++x) storePixel(first + size_t(x) * bytes, bytes, raw);
+    // The other rows are copies of the first, at the speed of the memory.
+    for (int32_t y = 1; y < m.height(); ++y)
+        std::memcpy(first + size_t(y) * j.target.strides[0], first, rowBytes);
+    return uint64_t(m.width()) * uint64_t(m.height());
+}
+
+bool plainSourceRows(const RasterJob& j) {
+    return j.source == SourceKind::Colour && j.foregroundRop == 0xCC && j.targetView.rotation == 0 &&
+           j.sourceView.rotation == 0 && !j.mirrorHorizontal && !j.mirrorVertical &&
+           j.horizontalFactor == 0x10000 && j.verticalFactor == 0x10000;
+}
+
+// Same format, no rotation, no stepping: rows are copied as bytes.
+uint64_t copyRows(const RasterJob& j) {
+    const uint32_t bytes = j.target.layout.bytes;
+    const size_t rowBytes = size_t(j.area.width()) * bytes;
+    const uint32_t sx = j.originX + uint32_t(j.area.left - j.rect.left);
+    const uint32_t sy = j.originY + uint32_t(j.area.top - j.rect.top);
+    const uint8_t* from = j.sourcePlanes.planes[0] + size_t(sy) * j.sourcePlanes.strides[0] + size_t(sx) * bytes;
+    uint8_t* to = targetPixel(j, uint32_t(j.area.left), uint32_t(j.area.top));
+    const int32_t rows = j.area.height();
+    // Within one surface, rows run against the direction of the move so nothing is read after
+    // it was overwritten.
+    const bool upward = to > from;
+    for (int32_t k = 0; k < rows; ++k) {
+        const int32_t y = upward ? rows - 1 - k : k;
+        std::memmove(to + size_t(y) * j.target.strides[0], from + size_t(y) * j.sourcePlanes.strides[0], rowBytes);
+    }
+    return uint64_t(j.area.width()) * uint64_t(rows);
+}
+
+// No rotation, no stepping, another format: each pixel converted through the working value.
+uint64_t convertRows(const RasterJob& j) {
+    const bool asIndex = j.target.layout.kind == PixelKind::Index;
+    const uint32_t bytes = j.target.layout.bytes;
+    for (int32_t y = j.area.top; y < j.area.bottom; ++y) {
+        const uint32_t sy = j.originY + uint32_t(y - j.rect.top);
+        uint8_t* to = targetPixel(j, uint32_t(j.area.left), uint32_t(y));
+        uint32_t sx = j.originX + uint32_t(j.area.left - j.rect.left);
+        for (int32_t x = j.area.left; x < j.area.right; ++x, ++sx, to += bytes)
+            storePixel(to, bytes, argbToRaw(j.target.layout, readArgb(j.sourcePlanes, sx, sy, asIndex)));
+    }
+    return uint64_t(j.area.width()) * uint64_t(j.area.height());
+}
+
+uint32_t brushPixel(const RasterJob& j, uint32_t x, uint32_t y, bool asIndex, uint32_t& bit) {
+    const uint32_t px = (x + j.brushOriginX) & 7, py = (y + j.brushOriginY) & 7;
+    switch (j.brush) {
+    case BrushKind::Solid: return j.brushColour;
+    case BrushKind::Monochrome:
+        bit = uint32_t(j.brushBits >> (8 * py + 7 - px)) & 1u;
+        return bit ? j.brushForeground : j.brushBackground;
+    case BrushKind::Colour: return readArgb(j.brushPlanes, px, py, asIndex);
+    case BrushKind::None: break;
+    }
+    return 0;
+}
+
+uint64_t general(const RasterJob& j) {
+    const bool asIndex = j.target.layout.kind == PixelKind::Index;
+    const PixelLayout& tl = j.target.layout;
+    const uint8_t fg = j.foregroundRop, bg = j.backgroundRop;
+    const bool transparency = canTransparent(j);
+    const bool readDestination = ropUsesDestination(fg) || (transparency && ropUsesDestination(bg)) ||
+                                 j.destinationMode == kKeyed;
+    const uint32_t dw = uint32_t(j.rect.width()), dh = uint32_t(j.rect.height());
+    const bool sampled = j.source == SourceKind::Colour || j.source == SourceKind::Masked;
+    std::vector<uint32_t> columns;
+    if (sampled) {
+        columns.resize(size_t(j.area.width()));
+        for (int32_t x = j.area.left; x < j.area.right; ++x)
+            columns[size_t(x - j.area.left)] =
+                j.originX + sourceStep(uint32_t(x - j.rect.left), dw, j.mirrorHorizontal, j.horizontalFactor);
+    }
+    const bool sourceKeyed = sampled && j.sourceMode == kKeyed;
+    const bool sourceMasked = j.source == SourceKind::Masked && j.sourceMode == kMasked;
+    const bool keyableSource = j.sourcePlanes.layout.kind == PixelKind::Rgb ||
+                               j.sourcePlanes.layout.kind == PixelKind::Index;
+    for (int32_t y = j.area.top; y < j.area.bottom; ++y) {
+        const uint32_t row = uint32_t(y - j.rect.top);
+        const uint32_t sy = sampled ? j.originY + sourceStep(row, dh, j.mirrorVertical, j.verticalFactor) : 0;
+        for (int32_t x = j.area.left; x < j.area.right; ++x) {
+            const uint32_t i = uint32_t(x - j.rect.left);
+            uint32_t s = 0;
+            bool transparent = false;
+            switch (j.source) {
+            case SourceKind::Constant: s = j.constant; break;
+            case SourceKind::Colour:
+            case SourceKind::Masked: {
+                uint32_t mx, my;
+                j.sourceView.toMemory(columns[size_t(x - j.area.left)], sy, mx, my);
+                s = readArgb(j.sourcePlanes, mx, my, asIndex);
+                if (sourceKeyed) {
+                    const uint32_t lanes =
+                        keyableSource ? keyLanes(j.sourcePlanes.layout, readRaw(j.sourcePlanes, mx, my)) : 0;
+                    transparent = inKeyRange(lanes, j.sourceKeyLow, j.sourceKeyHigh);
+                } else if (sourceMasked) {
+                    transparent = streamBit(j, i, row) == 0;
+                }
+                break;
+            }
+            case SourceKind::Monochrome: {
+                const uint32_t bit = streamBit(j, i, row);
+                s = bit ? j.monoForeground : j.monoBackground;
+                transparent = j.sourceMode == kMasked && bit == j.monoTransparent;
+                break;
+            }
+            case SourceKind::None: break;
+            }
+            uint32_t bit = 1;
+            const uint32_t p = brushPixel(j, uint32_t(x), uint32_t(y), asIndex, bit);
+            if (j.patternMode == kMasked && j.brush == BrushKind::Monochrome && bit == 0) transparent = true;
+            uint32_t mx, my;
+            j.targetView.toMemory(uint32_t(x), uint32_t(y), mx, my);
+            uint8_t* to = targetPixel(j, mx, my);
+            uint32_t d = 0;
+            if (readDestination) {
+                const uint32_t raw = loadPixel(to, tl.bytes);
+                d = asIndex ? raw : rawToArgb(tl, raw);
+                if (j.destinationMode == kKeyed && !inKeyRange(keyLanes(tl, raw), j.targetKeyLow, j.targetKeyHigh))
+                    transparent = true;
+            }
+            storePixel(to, tl.bytes, argbToRaw(tl, rop3(transparent ? bg : fg, p, s, d)));
+        }
+    }
+    return uint64_t(j.area.width()) * uint64_t(j.area.height());
+}
+
+}  // namespace
+
+Area View::toMemory(const Area& a) const {
+    uint32_t x0, y0, x1, y1;
+    toMemory(uint32_t(a.left), uint32_t(a.top), x0, y0);
+    toMemory(uint32_t(a.right - 1), uint32_t(a.bottom - 1), x1, y1);
+    return Area{int32_t(std::min(x0, x1)), int32_t(std::min(y0, y1)), int32_t(std::max(x0, x1)) + 1,
+                int32_t(std::max(y0, y1)) + 1};
+}
+
+uint32_t rop3(uint8_t rop, uint32_t p, uint32_t s, uint32_t d) {
+    switch (rop) {
+    case 0x00: return 0;
+    case 0xFF: return ~0u;
+    case 0xCC: return s;
+    case 0xF0: return p;
+    case 0xAA: return d;
+    case 0x33: return ~s;
+    case 0x55: return ~d;
+    case 0x0F: return ~p;
+    case 0x66: return s ^ d;
+    case 0x88: return s & d;
+    case 0xEE: return s | d;
+    case 0x5A: return p ^ d;
+    default: break;
+    }
+    // The sum of the minterms the ROP byte selects.
+    uint32_t out = 0;
+    for (uint32_t k = 0; k < 8; ++k) {
+        if (!((rop >> k) & 1u)) continue;
+        out |= ((k & 4) ? p : ~p) & ((k & 2) ? s : ~s) & ((k & 1) ? d : ~d);
+    }
+    return out;
+}
+
+uint64_t render(const RasterJob& j) {
+    if (j.area.empty()) return 0;
+    const bool transparency = canTransparent(j);
+    uint32_t raw = 0;
+    if (constantResult(j, transparency, raw)) return fill(j, raw);
+    if (!transparency && plainSourceRows(j)) {
+        const PixelKind tk = j.target.layout.kind;
+        if (sameLayout(j.sourcePlanes.layout, j.target.layout) && (tk == PixelKind::Rgb || tk == PixelKind::Index))
+            return copyRows(j);
+        if (tk == PixelKind::Rgb && j.sourcePlanes.layout.kind == PixelKind::Rgb) return convertRows(j);
+    }
+    return general(j);
+}
+
+}  // namespace veld::gpusim
