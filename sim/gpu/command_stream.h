@@ -10,16 +10,26 @@
 
 namespace veld::gpusim {
 
-enum class Op { Load, Nop, Stall, Draw, Trailer };
+enum class Op : uint8_t { Load, Nop, Stall, Draw, Trailer };
 
+// One record, 24 bytes: decoding writes one per command, so its size is most of the
+// decoder's cost.
 struct Command {
-    Op op;
     uint32_t offset;           // byte offset in the stream
-    uint32_t address = 0;      // Load: first state, byte address; Trailer: the address word
-    uint32_t count = 0;        // Load: states; Draw: rectangles
-    bool fixedPoint = false;   // Load
-    std::span<const uint32_t> data;  // Load: values; Draw: the rectangle words then inline data
-    uint32_t inlineWords = 0;  // Draw: inline data words after the rectangles
+    uint32_t address;          // Load: first state, byte address; Trailer: the address word
+    uint16_t count;            // Load: states; Draw: rectangles
+    uint16_t inlineWords;      // Draw: inline data words after the rectangles
+    Op op;
+    bool fixedPoint;           // Load
+    const uint32_t* data;      // Load: values; Draw: the rectangle words then inline data
+
+    Command() = default;
+    // Built in place by the decoder (a record built aside and copied in is read back whole
+    // right after its narrow fields were stored, which stalls the copy).
+    Command(uint32_t offset_, uint32_t address_, uint32_t count_, uint32_t inlineWords_, Op op_,
+            bool fixedPoint_, const uint32_t* data_)
+        : offset(offset_), address(address_), count(uint16_t(count_)), inlineWords(uint16_t(inlineWords_)),
+          op(op_), fixedPoint(fixedPoint_), data(data_) {}
 };
 
 struct DecodeError {

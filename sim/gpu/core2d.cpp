@@ -120,7 +120,7 @@ bool Core2D::stream(RasterJob& job, const Command& c) {
     const uint64_t needed = uint64_t(job.streamStride) * uint64_t(job.rect.height());
     if (c.count != 1 || needed > uint64_t(c.inlineWords) * 4)
         return fail("2D monochrome stream shorter than its rectangle", needed, uint64_t(c.inlineWords) * 4);
-    job.stream = reinterpret_cast<const uint8_t*>(c.data.data() + 2);
+    job.stream = reinterpret_cast<const uint8_t*>(c.data + 2 * c.count);
     return true;
 }
 
