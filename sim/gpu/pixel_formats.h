@@ -37,6 +37,7 @@ struct PixelLayout {
     bool uvSwap = false;  // semi-planar: V before U in the chroma plane
     bool halfHeightChroma = false;  // 4:2:0 formats
     uint32_t hwFormat = 0;
+    uint8_t swizzle = 0;
 };
 
 // The layout of a hardware format; kind None for a code the core does not know.
@@ -83,6 +84,14 @@ uint32_t readArgb(const PixelPlanes& s, uint32_t x, uint32_t y, bool asIndex);
 inline uint32_t readRaw(const PixelPlanes& s, uint32_t x, uint32_t y) {
     return loadPixel(s.planes[0] + size_t(y) * s.strides[0] + size_t(x) * s.layout.bytes, s.layout.bytes);
 }
+
+// Row conversions: n raw pixels of a single-plane layout (RGB, alpha, R8, RG16; INDEX8 reads
+// through the palette) to working values, and working values to raw pixels (RGB layouts, and
+// INDEX8 as the low byte). The same arithmetic as rawToArgb and argbToRaw, in branch-free
+// loops with the channel positions fixed per row, which the compiler turns into vector code.
+void decodeRow(const PixelLayout& layout, const uint8_t* raw, uint32_t n, uint32_t* argb,
+               const uint32_t* palette);
+void encodeRow(const PixelLayout& layout, const uint32_t* argb, uint32_t n, uint8_t* raw);
 
 // Bytes per row of a monochrome stream `width` pixels wide in whole packing units (packing 0:
 // 8-bit, 1: 16-bit, 2 and 3: 32-bit units).

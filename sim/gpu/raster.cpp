@@ -71,43 +71,78 @@ uint64_t fill(const RasterJob& j, uint32_t raw) {
     return uint64_t(m.width()) * uint64_t(m.height());
 }
 
-bool plainSourceRows(const RasterJob& j) {
+// Copies and conversions without rotation or transparency, with any stepping and mirror:
+// whole rows, converted through the row decoders and encoders of the pixel formats.
+bool sourceRows(const RasterJob& j) {
+    const PixelKind sk = j.sourcePlanes.layout.kind, tk = j.target.layout.kind;
     return j.source == SourceKind::Colour && j.foregroundRop == 0xCC && j.targetView.rotation == 0 &&
-           j.sourceView.rotation == 0 && !j.mirrorHorizontal && !j.mirrorVertical &&
-           j.horizontalFactor == 0x10000 && j.verticalFactor == 0x10000;
+           j.sourceView.rotation == 0 && (tk == PixelKind::Rgb || tk == PixelKind::Index) &&
+           (sk == PixelKind::Rgb || sk == PixelKind::Index) &&
+           (sk != PixelKind::Index || tk != PixelKind::Index || sameLayout(j.sourcePlanes.layout, j.target.layout));
 }
 
-// Same format, no rotation, no stepping: rows are copied as bytes.
-uint64_t copyRows(const RasterJob& j) {
-    const uint32_t bytes = j.target.layout.bytes;
-    const size_t rowBytes = size_t(j.area.width()) * bytes;
-    const uint32_t sx = j.originX + uint32_t(j.area.left - j.rect.left);
-    const uint32_t sy = j.originY + uint32_t(j.area.top - j.rect.top);
-    const uint8_t* from = j.sourcePlanes.planes[0] + size_t(sy) * j.sourcePlanes.strides[0] + size_t(sx) * bytes;
-    uint8_t* to = targetPixel(j, uint32_t(j.area.left), uint32_t(j.area.top));
-    const int32_t rows = j.area.height();
+template <typename Raw>
+void gather(const uint8_t* row, const uint32_t* columns, uint32_t n, uint8_t* out) {
+    for (uint32_t i = 0; i < n; ++i) std::memcpy(out + size_t(i) * sizeof(Raw), row + size_t(columns[i]) * sizeof(Raw), sizeof(Raw));
+}
+
+void gatherRow(uint32_t bytes, const uint8_t* row, const uint32_t* columns, uint32_t n, uint8_t* out) {
+    switch (bytes) {
+    case 1: gather<uint8_t>(row, columns, n, out); break;
+    case 2: gather<uint16_t>(row, columns, n, out); break;
+    default: gather<uint32_t>(row, columns, n, out); break;
+    }
+}
+
+uint64_t copySourceRows(const RasterJob& j) {
+    const PixelPlanes& s = j.sourcePlanes;
+    const bool same = sameLayout(s.layout, j.target.layout);
+    const uint32_t sb = s.layout.bytes, tb = j.target.layout.bytes;
+    const uint32_t n = uint32_t(j.area.width());
+    const uint32_t dw = uint32_t(j.rect.width()), dh = uint32_t(j.rect.height());
+    const bool contiguous = j.horizontalFactor == 0x10000 && !j.mirrorHorizontal;
+    std::vector<uint32_t> columns, argb;
+    std::vector<uint8_t> gathered;
+    if (!contiguous) {
+        columns.resize(n);
+        for (uint32_t i = 0; i < n; ++i)
+            columns[i] = j.originX + sourceStep(uint32_t(j.area.left - j.rect.left) + i, dw, j.mirrorHorizontal, j.horizontalFactor);
+        if (!same) gathered.resize(size_t(n) * sb);
+    }
+    if (!same) argb.resize(n);
+    const uint32_t firstColumn = j.originX + uint32_t(j.area.left - j.rect.left);
+    auto sourceRow = [&](int32_t y) {
+        const uint32_t sy = j.originY + sourceStep(uint32_t(y - j.rect.top), dh, j.mirrorVertical, j.verticalFactor);
+        return s.planes[0] + size_t(sy) * s.strides[0];
+    };
     // Within one surface, rows run against the direction of the move so nothing is read after
     // it was overwritten.
-    const bool upward = to > from;
+    const uint8_t* firstFrom = sourceRow(j.area.top) + size_t(firstColumn) * sb;
+    uint8_t* firstTo = targetPixel(j, uint32_t(j.area.left), uint32_t(j.area.top));
+    const size_t span = size_t(j.area.height()) * s.strides[0];
+    const bool upward = firstTo > firstFrom && firstTo < firstFrom + span;
+    const int32_t rows = j.area.height();
     for (int32_t k = 0; k < rows; ++k) {
-        const int32_t y = upward ? rows - 1 - k : k;
-        std::memmove(to + size_t(y) * j.target.strides[0], from + size_t(y) * j.sourcePlanes.strides[0], rowBytes);
-    }
-    return uint64_t(j.area.width()) * uint64_t(rows);
-}
-
-// No rotation, no stepping, another format: each pixel converted through the working value.
-uint64_t convertRows(const RasterJob& j) {
-    const bool asIndex = j.target.layout.kind == PixelKind::Index;
-    const uint32_t bytes = j.target.layout.bytes;
-    for (int32_t y = j.area.top; y < j.area.bottom; ++y) {
-        const uint32_t sy = j.originY + uint32_t(y - j.rect.top);
+        const int32_t y = j.area.top + (upward ? rows - 1 - k : k);
+        const uint8_t* from = sourceRow(y);
         uint8_t* to = targetPixel(j, uint32_t(j.area.left), uint32_t(y));
-        uint32_t sx = j.originX + uint32_t(j.area.left - j.rect.left);
-        for (int32_t x = j.area.left; x < j.area.right; ++x, ++sx, to += bytes)
-            storePixel(to, bytes, argbToRaw(j.target.layout, readArgb(j.sourcePlanes, sx, sy, asIndex)));
+        if (contiguous) {
+            from += size_t(firstColumn) * sb;
+            if (same) {
+                std::memmove(to, from, size_t(n) * tb);
+                continue;
+            }
+        } else if (same) {
+            gatherRow(sb, from, columns.data(), n, to);
+            continue;
+        } else {
+            gatherRow(sb, from, columns.data(), n, gathered.data());
+            from = gathered.data();
+        }
+        decodeRow(s.layout, from, n, argb.data(), s.palette);
+        encodeRow(j.target.layout, argb.data(), n, to);
     }
-    return uint64_t(j.area.width()) * uint64_t(j.area.height());
+    return uint64_t(n) * uint64_t(rows);
 }
 
 uint32_t brushPixel(const RasterJob& j, uint32_t x, uint32_t y, bool asIndex, uint32_t& bit) {
@@ -233,12 +268,7 @@ uint64_t render(const RasterJob& j) {
     const bool transparency = canTransparent(j);
     uint32_t raw = 0;
     if (constantResult(j, transparency, raw)) return fill(j, raw);
-    if (!transparency && plainSourceRows(j)) {
-        const PixelKind tk = j.target.layout.kind;
-        if (sameLayout(j.sourcePlanes.layout, j.target.layout) && (tk == PixelKind::Rgb || tk == PixelKind::Index))
-            return copyRows(j);
-        if (tk == PixelKind::Rgb && j.sourcePlanes.layout.kind == PixelKind::Rgb) return convertRows(j);
-    }
+    if (!transparency && sourceRows(j)) return copySourceRows(j);
     return general(j);
 }
 
