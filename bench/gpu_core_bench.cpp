@@ -157,16 +157,6 @@ ROW(BM_StretchNearest_Core, coreStretch);
 ROW(BM_StretchNearest_Pixman, pixmanStretch);
 ROW(BM_Blit8x8_Core, coreSmall);
 
-void printCpu() {
-    std::ifstream in("/proc/cpuinfo");
-    std::string line, model, flags;
-    while (std::getline(in, line) && (model.empty() || flags.empty())) {
-        if (model.empty() && line.rfind("model name", 0) == 0) model = line.substr(line.find(':') + 2);
-        if (flags.empty() && line.rfind("flags", 0) == 0) flags = line.substr(line.find(':') + 2);
-    }
-    std::printf("CPU: %s\nCPU flags: %s\n", model.c_str(), flags.c_str());
-}
-
 void printRatios() {
     using veld::bench::median;
     using veld::bench::nanosEach;
@@ -182,7 +172,7 @@ void printRatios() {
         pstr.push_back(nanosEach([](int) { pixmanStretch(); }, 3));
         small.push_back(nanosEach([](int) { coreSmall(); }, 2000));
     }
-    printCpu();
+    veld::bench::printCpu();
     std::printf("\nmedians of %d interleaved rounds (thread CPU time), the core's decode + execute:\n", kRounds);
     std::printf("  1920 x 1080 A8R8G8B8 copy blit: %.0f us; memcpy %.0f us (ratio %.2f, target <= 1.5);"
                 " pixman_blt %.0f us (ratio %.2f)\n",

@@ -119,25 +119,25 @@ bool decodeStream(std::span<const uint32_t> words, std::vector<Command>& out, De
             if (length > n - i) return fail(error, offset, "state load runs past the stream");
             if (!(count & 1u) && w[i + 1 + count] != 0)
                 return fail(error, offset, "state load padding is not zero");
-            out.emplace_back(offset, address * 4, count, 0, Op::Load, ((word >> 26) & 1u) != 0, w + i + 1);
+            out.emplace_back(offset, count, Op::Load, ((word >> 26) & 1u) != 0, w + i + 1);
             i += length;
             continue;
         }
         switch (word >> 27) {
         case GAL_OP_NOP:
             if (word != GAL_NOP_WORD) return fail(error, offset, "malformed no-op");
-            out.emplace_back(offset, 0, 0, 0, Op::Nop, false, w + i + 1);
+            out.emplace_back(offset, 0, Op::Nop, false, w + i + 1);
             i += 2;
             break;
         case GAL_OP_STALL:
             if (word != GAL_STALL_WORD || w[i + 1] != GAL_SEMAPHORE_TOKEN)
                 return fail(error, offset, "malformed stall");
-            out.emplace_back(offset, 0, 0, 0, Op::Stall, false, w + i + 1);
+            out.emplace_back(offset, 0, Op::Stall, false, w + i + 1);
             i += 2;
             break;
         case GAL_OP_TRAILER:
             if (word != GAL_TRAILER_WORD) return fail(error, offset, "malformed trailing word pair");
-            out.emplace_back(offset, w[i + 1], 0, 0, Op::Trailer, false, w + i + 1);
+            out.emplace_back(offset, 0, Op::Trailer, false, w + i + 1);
             i += 2;
             break;
         case GAL_OP_START_DE: {
@@ -148,7 +148,7 @@ bool decodeStream(std::span<const uint32_t> words, std::vector<Command>& out, De
             const size_t payload = 2 * size_t(rects) + ((inlineWords + 1) & ~1u);
             if (2 + payload > n - i) return fail(error, offset, "draw runs past the stream");
             if (w[i + 1] != 0) return fail(error, offset, "draw padding is not zero");
-            out.emplace_back(offset, 0, rects, inlineWords, Op::Draw, false, w + i + 2);
+            out.emplace_back(offset, rects, Op::Draw, false, w + i + 2);
             i += 2 + payload;
             break;
         }
@@ -165,7 +165,7 @@ std::string describe(const Command& c) {
     switch (c.op) {
     case Op::Load:
         for (uint32_t k = 0; k < c.count; ++k) {
-            const uint32_t address = c.address + 4 * k;
+            const uint32_t address = c.address() + 4 * k;
             const char* name = stateName(address);
             std::snprintf(line, sizeof line, "0x%06x LOAD%s 0x%05x%s%s = 0x%08x\n", c.offset,
                           c.fixedPoint ? "X" : "", address, *name ? " " : "", name, c.data[k]);
@@ -179,14 +179,14 @@ std::string describe(const Command& c) {
         std::snprintf(line, sizeof line, "0x%06x STALL token 0x%x\n", c.offset, GAL_SEMAPHORE_TOKEN);
         return line;
     case Op::Trailer:
-        std::snprintf(line, sizeof line, "0x%06x TRAILER target 0x%08x\n", c.offset, c.address);
+        std::snprintf(line, sizeof line, "0x%06x TRAILER target 0x%08x\n", c.offset, c.address());
         return line;
     case Op::Draw:
         for (uint32_t r = 0; r < c.count; ++r) {
             const uint32_t a = c.data[2 * r], b = c.data[2 * r + 1];
             std::snprintf(line, sizeof line, "0x%06x DRAW (%u, %u) to (%u, %u)%s\n", c.offset,
                           a & 0xFFFF, a >> 16, b & 0xFFFF, b >> 16,
-                          c.inlineWords && r == 0 ? " with inline data" : "");
+                          c.inlineWords() && r == 0 ? " with inline data" : "");
             text += line;
         }
         return text;

@@ -49,7 +49,7 @@ Core2D::Core2D(uint8_t* memory, const ChipProfile& profile, Inside inside, Fault
 void Core2D::execute(const std::vector<Command>& commands) {
     for (const Command& c : commands) {
         if (c.op == Op::Load) {
-            for (uint32_t k = 0; k < c.count; ++k) load(c.address + 4 * k, c.data[k]);
+            for (uint32_t k = 0; k < c.count; ++k) load(c.address() + 4 * k, c.data[k]);
         } else if (c.op == Op::Draw) {
             for (uint32_t r = 0; r < c.count; ++r) draw(c, r);
         }
@@ -118,8 +118,8 @@ bool Core2D::stream(RasterJob& job, const Command& c) {
     const uint32_t packing = (registers_[reg(GAL_STATE_SOURCE_CONFIG)] >> GAL_SOURCE_CONFIG_PACKING_SHIFT) & 3;
     job.streamStride = monoStreamStride(uint32_t(job.rect.width()), packing);
     const uint64_t needed = uint64_t(job.streamStride) * uint64_t(job.rect.height());
-    if (c.count != 1 || needed > uint64_t(c.inlineWords) * 4)
-        return fail("2D monochrome stream shorter than its rectangle", needed, uint64_t(c.inlineWords) * 4);
+    if (c.count != 1 || needed > uint64_t(c.inlineWords()) * 4)
+        return fail("2D monochrome stream shorter than its rectangle", needed, uint64_t(c.inlineWords()) * 4);
     job.stream = reinterpret_cast<const uint8_t*>(c.data + 2 * c.count);
     return true;
 }
