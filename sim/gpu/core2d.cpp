@@ -12,8 +12,10 @@
 //   excluded, each pixel through the foreground ROP with the line colour (0x1254) as pattern;
 // - the inline data of a draw is the monochrome stream or mask of its rectangle, pixel (0, 0)
 //   under the rectangle's first pixel, rows in whole units of the source's packing;
-// - YUV sources convert with BT.601; the mirror-extension bits of 0x12BC are kept but draw
-//   nothing different.
+// - YUV sources convert with BT.601;
+// - the mirror-extension bits of 0x12BC (the top two bits of a rotation argument: bits 20 and
+//   21 for the source, 23 and 24 for the target) mirror the surface's view horizontally and
+//   vertically before its rotation maps it onto memory.
 #include "core2d.h"
 
 #include <algorithm>
@@ -100,8 +102,10 @@ bool Core2D::target(RasterJob& job, uint32_t config) {
     v.width = registers_[reg(GAL_STATE_TARGET_ROTATION)] & 0xFFFF;
     v.height = registers_[reg(GAL_STATE_TARGET_HEIGHT)] & 0xFFFF;
     v.rotation = (rotation_ >> 3) & 7;
+    v.mirrorX = (rotation_ >> 23) & 1u;
+    v.mirrorY = (rotation_ >> 24) & 1u;
     if (v.rotation > 5) return fail("2D target rotation out of range", v.rotation, 0);
-    if (v.rotation != 0 && (v.width == 0 || v.height == 0))
+    if (!v.plain() && (v.width == 0 || v.height == 0))
         return fail("rotated 2D target without its size", v.width, v.height);
     const uint32_t clipA = registers_[reg(GAL_STATE_CLIP_TOP_LEFT)];
     const uint32_t clipB = registers_[reg(GAL_STATE_CLIP_BOTTOM_RIGHT)];
@@ -147,8 +151,10 @@ bool Core2D::source(RasterJob& job, const Command& c) {
     v.width = registers_[reg(GAL_STATE_SOURCE_ROTATION)] & 0xFFFF;
     v.height = registers_[reg(GAL_STATE_SOURCE_HEIGHT)] & 0xFFFF;
     v.rotation = rotation_ & 7;
+    v.mirrorX = (rotation_ >> 20) & 1u;
+    v.mirrorY = (rotation_ >> 21) & 1u;
     if (v.rotation > 5) return fail("2D source rotation out of range", v.rotation, 0);
-    if (v.rotation != 0 && (v.width == 0 || v.height == 0))
+    if (!v.plain() && (v.width == 0 || v.height == 0))
         return fail("rotated 2D source without its size", v.width, v.height);
     const uint32_t origin = registers_[reg(GAL_STATE_SOURCE_ORIGIN)];
     job.originX = origin & 0xFFFF;

@@ -75,8 +75,8 @@ uint64_t fill(const RasterJob& j, uint32_t raw) {
 // whole rows, converted through the row decoders and encoders of the pixel formats.
 bool sourceRows(const RasterJob& j) {
     const PixelKind sk = j.sourcePlanes.layout.kind, tk = j.target.layout.kind;
-    return j.source == SourceKind::Colour && j.foregroundRop == 0xCC && j.targetView.rotation == 0 &&
-           j.sourceView.rotation == 0 && (tk == PixelKind::Rgb || tk == PixelKind::Index) &&
+    return j.source == SourceKind::Colour && j.foregroundRop == 0xCC && j.targetView.plain() &&
+           j.sourceView.plain() && (tk == PixelKind::Rgb || tk == PixelKind::Index) &&
            (sk == PixelKind::Rgb || sk == PixelKind::Index) &&
            (sk != PixelKind::Index || tk != PixelKind::Index || sameLayout(j.sourcePlanes.layout, j.target.layout));
 }

@@ -23,11 +23,17 @@ struct Area {
 // A surface's view: rotation r (0 to 3 quarter turns, 4 horizontal flip, 5 vertical flip) of
 // memory `width` x `height` pixels; view pixel (x, y) lives in memory at
 // 0: (x, y); 1: (W-1-y, x); 2: (W-1-x, H-1-y); 3: (y, H-1-x); 4: (W-1-x, y); 5: (x, H-1-y).
+// The mirror flags of a rotation (its mirror-extension bits) mirror the view first: x becomes
+// view width - 1 - x, y becomes view height - 1 - y.
 struct View {
     uint32_t width = 0, height = 0, rotation = 0;
+    bool mirrorX = false, mirrorY = false;
     uint32_t viewWidth() const { return (rotation == 1 || rotation == 3) ? height : width; }
     uint32_t viewHeight() const { return (rotation == 1 || rotation == 3) ? width : height; }
+    bool plain() const { return rotation == 0 && !mirrorX && !mirrorY; }
     void toMemory(uint32_t x, uint32_t y, uint32_t& mx, uint32_t& my) const {
+        if (mirrorX) x = viewWidth() - 1 - x;
+        if (mirrorY) y = viewHeight() - 1 - y;
         switch (rotation) {
         case 1: mx = width - 1 - y; my = x; return;
         case 2: mx = width - 1 - x; my = height - 1 - y; return;

@@ -216,6 +216,35 @@ TEST(Core2DRotation, EveryPairOfRotationsWithMirrors) {
             }
 }
 
+// The mirror flags of a rotation mirror the view before the rotation: alone they are the
+// flips, and both under a half turn give the surface back unturned.
+TEST(Core2DRotation, MirrorFlagsOfARotationMirrorTheView) {
+    struct Case {
+        uint32_t coreRotation, flags, referenceRotation;
+    };
+    const Case cases[] = {{0, 1, 4}, {0, 2, 5}, {2, 3, 0}, {4, 1, 0}, {2, 1, 5}};
+    uint32_t seed = 4500;
+    for (const Case& c : cases)
+        for (bool target : {false, true}) {
+            Operation op;
+            op.sourceWidth = 20;
+            op.sourceHeight = 18;
+            op.destination = Rect{1, 2, 15, 16};
+            if (target) {
+                op.coreTargetRotation = int32_t(c.coreRotation);
+                op.targetMirrorFlags = c.flags;
+                op.targetRotation = c.referenceRotation;
+            } else {
+                op.coreSourceRotation = int32_t(c.coreRotation);
+                op.sourceMirrorFlags = c.flags;
+                op.sourceRotation = c.referenceRotation;
+            }
+            op.seed = seed++;
+            EXPECT_EQ(check(op), "") << (target ? "target" : "source") << " rotation " << c.coreRotation
+                                     << " flags " << c.flags;
+        }
+}
+
 TEST(Core2DStretch, FactorsStepTheSource) {
     struct Case {
         Rect source, destination;

@@ -219,7 +219,10 @@ std::string check(const Operation& op) {
     s.load(GAL_STATE_TARGET_KEY_HIGH, {op.raster.targetKeyHigh});
     s.load(GAL_STATE_CLIP_TOP_LEFT, {clip15(op.clip.left) | clip15(op.clip.top) << 16,
                                      clip15(op.clip.right) | clip15(op.clip.bottom) << 16});
-    s.load(GAL_STATE_ROTATION, {(0xFFFFFFFFu & ~0x33Fu) | op.sourceRotation | op.targetRotation << 3});
+    const uint32_t sourceRotation = op.coreSourceRotation >= 0 ? uint32_t(op.coreSourceRotation) : op.sourceRotation;
+    const uint32_t targetRotation = op.coreTargetRotation >= 0 ? uint32_t(op.coreTargetRotation) : op.targetRotation;
+    s.load(GAL_STATE_ROTATION, {(0xFFFFFFFFu & ~0x33Fu & ~(0x3Fu << 20)) | sourceRotation | targetRotation << 3 |
+                                op.sourceMirrorFlags << 20 | op.targetMirrorFlags << 23});
     s.load(GAL_STATE_ROP, {GAL_ROP_WORD(op.raster.foregroundRop, op.raster.backgroundRop)});
     s.load(GAL_STATE_TRANSPARENCY,
            {op.raster.sourceMode | op.raster.patternMode << 4 | op.raster.destinationMode << 8});

@@ -86,6 +86,10 @@ struct Operation {
     uint32_t packing = 0;
     uint32_t monoForeground = 0xFFFF0000, monoBackground = 0xFF0000FF, monoTransparent = 0;
     uint32_t seed = 1;  // surface contents, stream and palette
+    // The core alone: rotations and mirror-extension flags (bit 0 horizontal, bit 1 vertical)
+    // that draw what the rotations above draw on the reference.
+    int32_t coreSourceRotation = -1, coreTargetRotation = -1;
+    uint32_t sourceMirrorFlags = 0, targetMirrorFlags = 0;
 };
 
 std::string describe(const Operation& op);
