@@ -12,6 +12,8 @@
 //   excluded, each pixel through the foreground ROP with the line colour (0x1254) as pattern;
 // - the inline data of a draw is the monochrome stream or mask of its rectangle, pixel (0, 0)
 //   under the rectangle's first pixel, rows in whole units of the source's packing;
+// - alpha blending (0x127C, 0x1280, 0x12D0, 0x12C8) takes the place of the foreground ROP of
+//   blits and stretch blits, with the arithmetic raster.h gives;
 // - YUV sources convert with BT.601;
 // - the mirror-extension bits of 0x12BC (the top two bits of a rotation argument: bits 20 and
 //   21 for the source, 23 and 24 for the target) mirror the surface's view horizontally and
@@ -232,6 +234,28 @@ bool Core2D::brush(RasterJob& job) {
     }
 }
 
+void Core2D::blending(RasterJob& job) const {
+    const uint32_t control = registers_[reg(GAL_STATE_ALPHA_CONTROL)];
+    job.blend = control & 1u;
+    if (!job.blend) return;
+    const uint32_t modes = registers_[reg(GAL_STATE_ALPHA_MODES)];
+    const uint32_t multiply = registers_[reg(GAL_STATE_MULTIPLY)];
+    BlendSettings& b = job.blending;
+    b.sourceAlpha = (control >> 8) & 0xFF;
+    b.targetAlpha = (control >> 16) & 0xFF;
+    b.sourceAlphaMode = modes & 3;
+    b.targetAlphaMode = (modes >> 2) & 3;
+    b.sourceGlobalMode = (modes >> 4) & 3;
+    b.targetGlobalMode = (modes >> 6) & 3;
+    b.sourceFactor = (modes >> 8) & 7;
+    b.targetFactor = (modes >> 12) & 7;
+    b.sourcePremultiply = multiply & 1u;
+    b.targetPremultiply = (multiply >> 1) & 1u;
+    b.globalColourMultiply = (multiply >> 2) & 3;
+    b.targetDemultiply = (multiply >> 4) & 1u;
+    b.sourceGlobalColour = registers_[reg(GAL_STATE_SOURCE_GLOBAL)];
+}
+
 void Core2D::draw(const Command& c, uint32_t index) {
     ++draws_;
     const uint32_t config = registers_[reg(GAL_STATE_TARGET_CONFIG)];
@@ -281,8 +305,9 @@ void Core2D::draw(const Command& c, uint32_t index) {
             job.horizontalFactor = registers_[reg(GAL_STATE_STRETCH_H)];
             job.verticalFactor = registers_[reg(GAL_STATE_STRETCH_V)];
         }
+        blending(job);
         const uint8_t fg = job.foregroundRop, bg = job.backgroundRop;
-        const bool usesSource = ropUsesSource(fg) || ropUsesSource(bg) || job.sourceMode != kOpaque;
+        const bool usesSource = ropUsesSource(fg) || ropUsesSource(bg) || job.sourceMode != kOpaque || job.blend;
         const bool usesPattern = ropUsesPattern(fg) || ropUsesPattern(bg) || job.patternMode != kOpaque;
         if (usesSource && !source(job, c)) return;
         if (usesPattern && !brush(job)) return;

@@ -50,6 +50,7 @@ private:
     bool target(RasterJob& job, uint32_t config);
     bool source(RasterJob& job, const Command& c);
     bool brush(RasterJob& job);
+    void blending(RasterJob& job) const;
     bool stream(RasterJob& job, const Command& c);
     const uint32_t* palette() const;
     bool fail(const char* what, uint64_t a, uint64_t b);

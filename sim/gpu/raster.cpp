@@ -44,7 +44,7 @@ uint8_t* targetPixel(const RasterJob& j, uint32_t mx, uint32_t my) {
 // The raw value every pixel of the area gets, or false when pixels differ.
 bool constantResult(const RasterJob& j, bool transparent, uint32_t& raw) {
     const uint8_t fg = j.foregroundRop;
-    if (transparent || ropUsesDestination(fg)) return false;
+    if (transparent || j.blend || ropUsesDestination(fg)) return false;
     uint32_t s = 0, p = 0;
     if (ropUsesSource(fg)) {
         if (j.source != SourceKind::Constant) return false;
@@ -75,7 +75,7 @@ uint64_t fill(const RasterJob& j, uint32_t raw) {
 // whole rows, converted through the row decoders and encoders of the pixel formats.
 bool sourceRows(const RasterJob& j) {
     const PixelKind sk = j.sourcePlanes.layout.kind, tk = j.target.layout.kind;
-    return j.source == SourceKind::Colour && j.foregroundRop == 0xCC && j.targetView.plain() &&
+    return j.source == SourceKind::Colour && j.foregroundRop == 0xCC && !j.blend && j.targetView.plain() &&
            j.sourceView.plain() && (tk == PixelKind::Rgb || tk == PixelKind::Index) &&
            (sk == PixelKind::Rgb || sk == PixelKind::Index) &&
            (sk != PixelKind::Index || tk != PixelKind::Index || sameLayout(j.sourcePlanes.layout, j.target.layout));
@@ -164,7 +164,7 @@ uint64_t general(const RasterJob& j) {
     const uint8_t fg = j.foregroundRop, bg = j.backgroundRop;
     const bool transparency = canTransparent(j);
     const bool readDestination = ropUsesDestination(fg) || (transparency && ropUsesDestination(bg)) ||
-                                 j.destinationMode == kKeyed;
+                                 j.destinationMode == kKeyed || j.blend;
     const uint32_t dw = uint32_t(j.rect.width()), dh = uint32_t(j.rect.height());
     const bool sampled = j.source == SourceKind::Colour || j.source == SourceKind::Masked;
     std::vector<uint32_t> columns;
@@ -222,13 +222,50 @@ uint64_t general(const RasterJob& j) {
                 if (j.destinationMode == kKeyed && !inKeyRange(keyLanes(tl, raw), j.targetKeyLow, j.targetKeyHigh))
                     transparent = true;
             }
-            storePixel(to, tl.bytes, argbToRaw(tl, rop3(transparent ? bg : fg, p, s, d)));
+            const uint32_t result =
+                transparent ? rop3(bg, p, s, d) : j.blend ? blendPixel(j.blending, s, d) : rop3(fg, p, s, d);
+            storePixel(to, tl.bytes, argbToRaw(tl, result));
         }
     }
     return uint64_t(j.area.width()) * uint64_t(j.area.height());
 }
 
+uint32_t mul255(uint32_t a, uint32_t b) {
+    const uint32_t t = a * b + 128;
+    return (t + (t >> 8)) >> 8;
+}
+
+uint32_t blendAlpha(uint32_t alpha, uint32_t mode, uint32_t globalMode, uint32_t global) {
+    if (mode == 1) alpha = 255 - alpha;
+    return globalMode == 1 ? global : globalMode == 2 ? mul255(alpha, global) : alpha;
+}
+
+uint32_t blendFactor(uint32_t mode, uint32_t otherAlpha) {
+    return mode == 1 ? 255 : mode == 2 ? otherAlpha : mode == 3 ? 255 - otherAlpha : 0;
+}
+
+uint32_t channel(uint32_t c, int shift) { return (c >> shift) & 0xFF; }
+
 }  // namespace
+
+uint32_t blendPixel(const BlendSettings& b, uint32_t source, uint32_t target) {
+    const uint32_t as = blendAlpha(source >> 24, b.sourceAlphaMode, b.sourceGlobalMode, b.sourceAlpha);
+    const uint32_t ad = blendAlpha(target >> 24, b.targetAlphaMode, b.targetGlobalMode, b.targetAlpha);
+    const uint32_t fs = blendFactor(b.sourceFactor, ad), fd = blendFactor(b.targetFactor, as);
+    uint32_t out = std::min(255u, mul255(as, fs) + mul255(ad, fd)) << 24;
+    const uint32_t a = out >> 24;
+    for (int shift = 16; shift >= 0; shift -= 8) {
+        uint32_t cs = channel(source, shift), cd = channel(target, shift);
+        if (b.sourcePremultiply) cs = mul255(cs, as);
+        if (b.globalColourMultiply == 1) cs = mul255(cs, b.sourceAlpha);
+        if (b.globalColourMultiply == 2) cs = mul255(cs, channel(b.sourceGlobalColour, shift));
+        if (b.targetPremultiply) cd = mul255(cd, ad);
+        uint32_t c = std::min(255u, mul255(cs, fs) + mul255(cd, fd));
+        if (b.targetDemultiply) c = a == 0 ? 0 : std::min(255u, (c * 255 + a / 2) / a);
+        out |= c << shift;
+    }
+    return out;
+}
 
 Area View::toMemory(const Area& a) const {
     uint32_t x0, y0, x1, y1;

@@ -52,6 +52,23 @@ enum class BrushKind : uint8_t { None, Solid, Monochrome, Colour };
 
 enum TransparencyMode : uint32_t { kOpaque = 0, kKeyed = 1, kMasked = 2 };
 
+// Alpha blending, in place of the foreground ROP where no transparency test fires. Products of
+// two 8-bit values are rounded (x × y / 255); alpha modes 0 the pixel's alpha, 1 its inverse;
+// global alpha modes 0 off, 1 the global value instead, 2 scaled by it; factor modes 0 zero,
+// 1 one, 2 the other side's alpha, 3 its inverse; source premultiply, global-colour multiply
+// (1 by the source global alpha, 2 by the source global colour) and target premultiply before,
+// target demultiply after; every channel saturates at 255.
+struct BlendSettings {
+    uint32_t sourceAlpha = 0xFF, targetAlpha = 0xFF;  // global alpha values
+    uint32_t sourceAlphaMode = 0, targetAlphaMode = 0;
+    uint32_t sourceGlobalMode = 0, targetGlobalMode = 0;
+    uint32_t sourceFactor = 1, targetFactor = 0;
+    bool sourcePremultiply = false, targetPremultiply = false, targetDemultiply = false;
+    uint32_t globalColourMultiply = 0;
+    uint32_t sourceGlobalColour = 0;
+};
+uint32_t blendPixel(const BlendSettings& blend, uint32_t source, uint32_t target);
+
 struct RasterJob {
     // Target: its first plane (writable) and view; `rect` is the draw rectangle and `area` the
     // part of it that is drawn (rect ∩ clip ∩ view), both in view coordinates.
@@ -62,6 +79,8 @@ struct RasterJob {
     uint8_t foregroundRop = 0xCC, backgroundRop = 0xCC;
     uint32_t sourceMode = kOpaque, patternMode = kOpaque, destinationMode = kOpaque;
     uint32_t sourceKeyLow = 0, sourceKeyHigh = 0, targetKeyLow = 0, targetKeyHigh = 0;
+    bool blend = false;
+    BlendSettings blending;
 
     SourceKind source = SourceKind::None;
     uint32_t constant = 0;  // Constant: the clear colour

@@ -172,6 +172,52 @@ TEST(Core2DTransparency, KeysAndMasksPickTheBackgroundRop) {
         }
 }
 
+// Blending in place of the foreground ROP: the twelve Porter-Duff rules, then global alpha,
+// inverse alpha and the multiply modes, in formats with and without alpha.
+TEST(Core2DBlend, PorterDuffRulesAndModes) {
+    uint32_t seed = 2500;
+    for (uint32_t rule = 0; rule < 12; ++rule)
+        for (Format target : {A8R8G8B8, R5G6B5, A4R4G4B4}) {
+            Operation op;
+            Blend blend;
+            ASSERT_TRUE(porterDuff(rule, blend));
+            blend.sourcePremultiply = true;
+            blend.targetPremultiply = rule % 2;
+            op.raster.blend = blend;
+            op.raster.backgroundRop = 0xAA;
+            op.targetFormat = target;
+            op.sourceFormat = rule % 3 ? A8R8G8B8 : A1R5G5B5;
+            op.seed = seed++;
+            EXPECT_EQ(check(op), "") << "rule " << rule;
+        }
+    struct Modes {
+        uint32_t sourceAlphaMode, targetAlphaMode, sourceGlobal, targetGlobal, globalColour;
+        bool demultiply;
+    };
+    const Modes modes[] = {{1, 0, 0, 0, 0, false}, {0, 1, 1, 2, 0, false}, {0, 0, 2, 1, 1, true},
+                           {1, 1, 0, 0, 2, true},  {0, 0, 1, 1, 2, false}};
+    for (const Modes& m : modes) {
+        Operation op;
+        Blend blend;
+        porterDuff(2, blend);
+        blend.sourceAlphaMode = m.sourceAlphaMode;
+        blend.targetAlphaMode = m.targetAlphaMode;
+        blend.sourceGlobalAlphaMode = m.sourceGlobal;
+        blend.targetGlobalAlphaMode = m.targetGlobal;
+        blend.sourceAlpha = 0x9C;
+        blend.targetAlpha = 0x41;
+        blend.globalColorMultiply = m.globalColour;
+        blend.sourceGlobalColour = 0x80FF4020;
+        blend.targetDemultiply = m.demultiply;
+        op.raster.blend = blend;
+        op.raster.sourceMode = kKeyed;  // keyed pixels keep the background ROP
+        op.raster.sourceKeyHigh = 0xFF7F7F7F;
+        op.raster.backgroundRop = 0x66;
+        op.seed = seed++;
+        EXPECT_EQ(check(op), "");
+    }
+}
+
 TEST(Core2DMono, StreamsExpandWithEveryPackingAndTransparency) {
     uint32_t seed = 3000;
     for (uint32_t packing : {0u, 1u, 2u, 3u})

@@ -139,7 +139,7 @@ std::string describe(const Operation& op) {
     char text[400];
     std::snprintf(text, sizeof text,
                   "%s %s<-%s rop %02X/%02X modes s%u d%u p%u rot %u/%u mirror %d%d dest (%d,%d,%d,%d) "
-                  "clip (%d,%d,%d,%d) src (%d,%d) factors %X/%X brush %d%s seed %u",
+                  "clip (%d,%d,%d,%d) src (%d,%d) factors %X/%X brush %d%s%s seed %u",
                   kKinds[int(op.kind)], formatName(op.targetFormat).c_str(),
                   op.kind == Kind::Clear || op.kind == Kind::Mono ? "-" : formatName(op.sourceFormat).c_str(),
                   op.raster.foregroundRop, op.raster.backgroundRop, op.raster.sourceMode,
@@ -148,7 +148,7 @@ std::string describe(const Operation& op) {
                   op.destination.top, op.destination.right, op.destination.bottom, op.clip.left,
                   op.clip.top, op.clip.right, op.clip.bottom, op.source.left, op.source.top,
                   op.horizontalFactor, op.verticalFactor, int(op.brush.type), op.masked ? " masked" : "",
-                  op.seed);
+                  op.raster.blend ? " blended" : "", op.seed);
     return text;
 }
 
@@ -257,6 +257,17 @@ std::string check(const Operation& op) {
         s.load(GAL_STATE_SOURCE_ORIGIN, {xy(op.source.left, op.source.top), xy(op.source.width(), op.source.height())});
         s.load(GAL_STATE_MIRROR, {(op.raster.mirrorHorizontal ? 17u : 0u) | (op.raster.mirrorVertical ? 33u : 0u)});
         if (op.kind == Kind::Stretch) s.load(GAL_STATE_STRETCH_H, {op.horizontalFactor, op.verticalFactor});
+    }
+    if (const auto& b = op.raster.blend) {
+        s.load(GAL_STATE_ALPHA_CONTROL,
+               {1u | uint32_t(b->sourceAlpha) << 8 | uint32_t(b->targetAlpha) << 16,
+                b->sourceAlphaMode | b->targetAlphaMode << 2 | b->sourceGlobalAlphaMode << 4 |
+                    b->targetGlobalAlphaMode << 6 | b->sourceFactorMode << 8 | b->targetFactorMode << 12});
+        s.load(GAL_STATE_MULTIPLY, {uint32_t(b->sourcePremultiply) | uint32_t(b->targetPremultiply) << 1 |
+                                    b->globalColorMultiply << 2 | uint32_t(b->targetDemultiply) << 4});
+        s.load(GAL_STATE_SOURCE_GLOBAL, {b->sourceGlobalColour});
+    } else {
+        s.load(GAL_STATE_ALPHA_CONTROL, {0, 0});
     }
     s.load(GAL_STATE_PALETTE, palette);
     const uint32_t origin = (op.brush.originX & 7) << 4 | (op.brush.originY & 7) << 8;

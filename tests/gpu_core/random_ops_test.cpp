@@ -1,5 +1,5 @@
 // Seeded random 2D operations (format, rectangle, clip, ROP, modes and keys, brush, rotation,
-// mirror, stretch, monochrome and masked sources) on the simulated core and on the reference
+// mirror, stretch, monochrome and masked sources, alpha blending) on the simulated core and on the reference
 // renderer, compared pixel by pixel. CI runs a short fixed run; scripts/gpu-core-random runs a
 // long one with a fresh seed (VELD_GPU_CORE_OPS, VELD_GPU_CORE_SEED) and prints it.
 #include <gtest/gtest.h>
@@ -90,6 +90,23 @@ public:
         op.monoBackground = uint32_t(random_());
         op.monoTransparent = below(2);
         op.clearColour = uint32_t(random_());
+        if (op.kind != Kind::Clear && below(8) == 0) {
+            Blend b;
+            b.sourceAlpha = uint8_t(random_());
+            b.targetAlpha = uint8_t(random_());
+            b.sourceAlphaMode = below(2);
+            b.targetAlphaMode = below(2);
+            b.sourceGlobalAlphaMode = below(3);
+            b.targetGlobalAlphaMode = below(3);
+            b.sourceFactorMode = below(4);
+            b.targetFactorMode = below(4);
+            b.sourcePremultiply = below(2);
+            b.targetPremultiply = below(2);
+            b.globalColorMultiply = below(3);
+            b.sourceGlobalColour = uint32_t(random_());
+            b.targetDemultiply = below(2);
+            op.raster.blend = b;
+        }
         return op;
     }
 
