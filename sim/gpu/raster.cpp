@@ -122,6 +122,13 @@ uint64_t copySourceRows(const RasterJob& j) {
     const size_t span = size_t(j.area.height()) * s.strides[0];
     const bool upward = firstTo > firstFrom && firstTo < firstFrom + span;
     const int32_t rows = j.area.height();
+    // Whole rows of surfaces without padding between them, one after another in both: one move.
+    const size_t rowBytes = size_t(n) * tb;
+    if (same && contiguous && j.verticalFactor == 0x10000 && !j.mirrorVertical && s.strides[0] == rowBytes &&
+        j.target.strides[0] == rowBytes) {
+        std::memmove(firstTo, firstFrom, rowBytes * size_t(rows));
+        return uint64_t(n) * uint64_t(rows);
+    }
     for (int32_t k = 0; k < rows; ++k) {
         const int32_t y = j.area.top + (upward ? rows - 1 - k : k);
         const uint8_t* from = sourceRow(y);
