@@ -159,7 +159,6 @@ void driverClear(Target& t, uint32_t colour) {
                             GAL_DEST_CONFIG(GAL_HW_FORMAT_A8R8G8B8, GAL_HW_CLEAR));
     gcoHARDWARE_LoadState64(nullptr, GAL_STATE_CLIP_TOP_LEFT, 0, t.width | t.height << 16);
     gcoHARDWARE_LoadState32(nullptr, GAL_STATE_CLEAR_COLOR, colour);
-    gcoHARDWARE_LoadState32(nullptr, GAL_STATE_ROP, GAL_ROP_WORD(0xCC, 0xCC));
     gcoHARDWARE_LoadState32(nullptr, GAL_STATE_FLUSH, 8);
     const uint32_t draw[4] = {GAL_START_DE_WORD, 0, 0, t.width | t.height << 16};
     drawWords(draw);
