@@ -111,6 +111,9 @@ uint64_t copySourceRows(const RasterJob& j) {
     }
     if (!same) argb.resize(n);
     const uint32_t firstColumn = j.originX + uint32_t(j.area.left - j.rect.left);
+    // An A8R8G8B8 source is its own working values: aligned rows go to the encoder as they are.
+    const bool identity = s.layout.kind == PixelKind::Rgb && s.layout.bytes == 4 && s.layout.a.bits == 8 &&
+                          s.layout.a.shift == 24 && s.layout.r.shift == 16 && s.layout.g.shift == 8;
     auto sourceRow = [&](int32_t y) {
         const uint32_t sy = j.originY + sourceStep(uint32_t(y - j.rect.top), dh, j.mirrorVertical, j.verticalFactor);
         return s.planes[0] + size_t(sy) * s.strides[0];
@@ -145,6 +148,10 @@ uint64_t copySourceRows(const RasterJob& j) {
         } else {
             gatherRow(sb, from, columns.data(), n, gathered.data());
             from = gathered.data();
+        }
+        if (identity && (reinterpret_cast<uintptr_t>(from) & 3) == 0) {
+            encodeRow(j.target.layout, reinterpret_cast<const uint32_t*>(from), n, to);
+            continue;
         }
         decodeRow(s.layout, from, n, argb.data(), s.palette);
         encodeRow(j.target.layout, argb.data(), n, to);
