@@ -85,6 +85,40 @@ TEST(Core2DFormats, Index8CopiesKeepTheIndices) {
     EXPECT_EQ(std::memcmp(rig.at(t), source.data(), source.size()), 0);
 }
 
+// Older chips keep the clear colour in 0x1270 and the palette at 0x1C00; newer ones use 0x12C0
+// and 0x3400, and ignore the older states.
+TEST(Core2DFormats, ClearColourAndPaletteFollowTheChip) {
+    for (const auto& profile : veld::gpusim::kProfiles) {
+        const bool older = profile.name == "old";
+        Rig rig(profile);
+        SurfaceBuffer source(INDEX8, 4, 1), target(A8R8G8B8, 4, 2);
+        for (uint32_t i = 0; i < 4; ++i) source.data()[i] = uint8_t(i);
+        const uint32_t s = rig.place(source), t = rig.place(target);
+        Stream stream;
+        stream.load(GAL_STATE_TARGET_ADDRESS, {t, 16, 4});
+        stream.load(GAL_STATE_TARGET_CONFIG, {GAL_DEST_CONFIG(GAL_HW_FORMAT_A8R8G8B8, GAL_HW_CLEAR)});
+        stream.load(GAL_STATE_CLIP_TOP_LEFT, {0, 4 | 2u << 16});
+        stream.load(GAL_STATE_ROP, {GAL_ROP_WORD(0xCC, 0xCC)});
+        stream.load(GAL_STATE_CLEAR_COLOR_OLD, {0xFF0000AA});
+        stream.load(GAL_STATE_CLEAR_COLOR, {0xFF0000BB});
+        stream.draw(Rect{0, 0, 4, 1});
+        stream.load(GAL_STATE_TARGET_CONFIG, {GAL_DEST_CONFIG(GAL_HW_FORMAT_A8R8G8B8, GAL_HW_BITBLIT)});
+        stream.load(GAL_STATE_SOURCE_ADDRESS, {s, 4, 4, GAL_HW_FORMAT_INDEX8 << GAL_SOURCE_CONFIG_FORMAT_SHIFT});
+        stream.load(GAL_STATE_SOURCE_ORIGIN, {0, 4 | 1u << 16});
+        stream.load(GAL_STATE_PALETTE_OLD, {0x11000000, 0x11000001, 0x11000002, 0x11000003});
+        stream.load(GAL_STATE_PALETTE, {0x22000000, 0x22000001, 0x22000002, 0x22000003});
+        stream.draw(Rect{0, 1, 4, 2});
+        ASSERT_TRUE(rig.run(stream));
+        EXPECT_EQ(rig.faults(), 0u) << rig.lastFault();
+        uint32_t pixels[8];
+        std::memcpy(pixels, rig.at(t), sizeof pixels);
+        for (uint32_t x = 0; x < 4; ++x) {
+            EXPECT_EQ(pixels[x], older ? 0xFF0000AAu : 0xFF0000BBu) << profile.name;
+            EXPECT_EQ(pixels[4 + x], (older ? 0x11000000u : 0x22000000u) + x) << profile.name;
+        }
+    }
+}
+
 // All 256 codes with a solid and a monochrome brush, a source and the destination, in a
 // 32-bit and a 16-bit target.
 TEST(Core2DRop, EveryCodeWithPatternSourceAndDestination) {

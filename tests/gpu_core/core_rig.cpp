@@ -92,9 +92,9 @@ void Stream::line(uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1) {
     words_.insert(words_.end(), {GAL_START_DE_WORD, 0, x0 | y0 << 16, x1 | y1 << 16});
 }
 
-Rig::Rig()
+Rig::Rig(const veld::gpusim::ChipProfile& profile)
     : memory_(kVideoBytes, 0xA5),
-      core_(memory_.data(), veld::gpusim::kProfiles[0],
+      core_(memory_.data(), profile,
             [this](uint64_t offset, uint64_t bytes) {
                 for (const Node& n : nodes_)
                     if (offset >= n.offset && bytes <= n.bytes && offset - n.offset <= n.bytes - bytes) return true;

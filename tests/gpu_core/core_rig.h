@@ -39,7 +39,7 @@ private:
 // Video memory of the core: nodes handed out one after another with guard gaps between them.
 class Rig {
 public:
-    Rig();
+    explicit Rig(const veld::gpusim::ChipProfile& profile = veld::gpusim::kProfiles[0]);
     // A node holding a copy of the buffer's bytes; returns its GPU address.
     uint32_t place(const galref::SurfaceBuffer& buffer);
     // GPU address of a buffer's plane once placed at `base`.
