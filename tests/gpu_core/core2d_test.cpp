@@ -28,6 +28,19 @@ std::vector<Format> allSourceFormats() {
     return out;
 }
 
+// A stream that starts with its target (address, stride, width, height, configuration), the
+// clip from (0, 0) to (right, bottom) and the ROP for both sides.
+Stream targetStream(uint32_t address, uint32_t stride, uint32_t width, uint32_t height, uint32_t config,
+                    uint32_t right, uint32_t bottom, uint8_t rop = 0xCC) {
+    Stream stream;
+    stream.load(GAL_STATE_TARGET_ADDRESS, {address, stride, width});
+    stream.load(GAL_STATE_TARGET_CONFIG, {config});
+    stream.load(GAL_STATE_TARGET_HEIGHT, {height});
+    stream.load(GAL_STATE_CLIP_TOP_LEFT, {0, right | bottom << 16});
+    stream.load(GAL_STATE_ROP, {GAL_ROP_WORD(rop, rop)});
+    return stream;
+}
+
 Raster rops(uint8_t foreground, uint8_t background) {
     Raster r;
     r.foregroundRop = foreground;
@@ -72,11 +85,7 @@ TEST(Core2DFormats, Index8CopiesKeepTheIndices) {
     SurfaceBuffer source(INDEX8, 16, 4), target(INDEX8, 16, 4);
     for (size_t i = 0; i < source.size(); ++i) source.data()[i] = uint8_t(i * 7);
     const uint32_t s = rig.place(source), t = rig.place(target);
-    Stream stream;
-    stream.load(GAL_STATE_TARGET_ADDRESS, {t, 16, 16});
-    stream.load(GAL_STATE_TARGET_CONFIG, {GAL_DEST_CONFIG(GAL_HW_FORMAT_INDEX8, GAL_HW_BITBLIT)});
-    stream.load(GAL_STATE_CLIP_TOP_LEFT, {0, 16 | 4u << 16});
-    stream.load(GAL_STATE_ROP, {GAL_ROP_WORD(0xCC, 0xCC)});
+    Stream stream = targetStream(t, 16, 16, 4, GAL_DEST_CONFIG(GAL_HW_FORMAT_INDEX8, GAL_HW_BITBLIT), 16, 4);
     stream.load(GAL_STATE_SOURCE_ADDRESS, {s, 16, 16, GAL_HW_FORMAT_INDEX8 << GAL_SOURCE_CONFIG_FORMAT_SHIFT});
     stream.load(GAL_STATE_SOURCE_ORIGIN, {0, 16 | 4u << 16});
     stream.draw(Rect{0, 0, 16, 4});
@@ -94,11 +103,7 @@ TEST(Core2DFormats, ClearColourAndPaletteFollowTheChip) {
         SurfaceBuffer source(INDEX8, 4, 1), target(A8R8G8B8, 4, 2);
         for (uint32_t i = 0; i < 4; ++i) source.data()[i] = uint8_t(i);
         const uint32_t s = rig.place(source), t = rig.place(target);
-        Stream stream;
-        stream.load(GAL_STATE_TARGET_ADDRESS, {t, 16, 4});
-        stream.load(GAL_STATE_TARGET_CONFIG, {GAL_DEST_CONFIG(GAL_HW_FORMAT_A8R8G8B8, GAL_HW_CLEAR)});
-        stream.load(GAL_STATE_CLIP_TOP_LEFT, {0, 4 | 2u << 16});
-        stream.load(GAL_STATE_ROP, {GAL_ROP_WORD(0xCC, 0xCC)});
+        Stream stream = targetStream(t, 16, 4, 2, GAL_DEST_CONFIG(GAL_HW_FORMAT_A8R8G8B8, GAL_HW_CLEAR), 4, 2);
         stream.load(GAL_STATE_CLEAR_COLOR_OLD, {0xFF0000AA});
         stream.load(GAL_STATE_CLEAR_COLOR, {0xFF0000BB});
         stream.draw(Rect{0, 0, 4, 1});
@@ -373,12 +378,7 @@ TEST(Core2DPieces, StripesAndOnePixelLinesEqualTheWholeBlit) {
 
         Rig rig;
         const uint32_t sb = rig.place(source), tb = rig.place(target);
-        Stream stream;
-        stream.load(GAL_STATE_TARGET_ADDRESS, {tb, 80, 40});
-        stream.load(GAL_STATE_TARGET_CONFIG, {GAL_DEST_CONFIG(GAL_HW_FORMAT_R5G6B5, GAL_HW_BITBLIT)});
-        stream.load(GAL_STATE_TARGET_HEIGHT, {12});
-        stream.load(GAL_STATE_CLIP_TOP_LEFT, {0, 40 | 12u << 16});
-        stream.load(GAL_STATE_ROP, {GAL_ROP_WORD(0xCC, 0xCC)});
+        Stream stream = targetStream(tb, 80, 40, 12, GAL_DEST_CONFIG(GAL_HW_FORMAT_R5G6B5, GAL_HW_BITBLIT), 40, 12);
         stream.load(GAL_STATE_SOURCE_ADDRESS, {sb, 160, 40, GAL_HW_FORMAT_A8R8G8B8 << GAL_SOURCE_CONFIG_FORMAT_SHIFT});
         stream.load(GAL_STATE_SOURCE_HEIGHT, {12});
         for (int32_t left = 3; left < 38; left += pieceWidth) {
@@ -399,12 +399,7 @@ TEST(Core2DPieces, LinesDrawTheirPixelsWithTheLineColour) {
     Rig rig;
     SurfaceBuffer target(A8R8G8B8, 16, 16);
     const uint32_t tb = rig.place(target);
-    Stream stream;
-    stream.load(GAL_STATE_TARGET_ADDRESS, {tb, 64, 16});
-    stream.load(GAL_STATE_TARGET_CONFIG, {GAL_DEST_CONFIG(GAL_HW_FORMAT_A8R8G8B8, GAL_HW_LINE)});
-    stream.load(GAL_STATE_TARGET_HEIGHT, {16});
-    stream.load(GAL_STATE_CLIP_TOP_LEFT, {0, 12 | 16u << 16});
-    stream.load(GAL_STATE_ROP, {GAL_ROP_WORD(0xF0, 0xF0)});
+    Stream stream = targetStream(tb, 64, 16, 16, GAL_DEST_CONFIG(GAL_HW_FORMAT_A8R8G8B8, GAL_HW_LINE), 12, 16, 0xF0);
     stream.load(GAL_STATE_PATTERN_COLOR, {0xFF102030});
     stream.line(2, 3, 14, 3);  // horizontal, clipped at 12
     stream.line(5, 5, 5, 9);   // vertical
@@ -437,11 +432,8 @@ TEST(Core2DFaults, AccessesOutsideWriteNothing) {
         SurfaceBuffer source(A8R8G8B8, 16, 16), target(A8R8G8B8, 16, 16);
         std::memset(target.data(), 0x3C, target.size());
         const uint32_t sb = rig.place(source), tb = rig.place(target);
-        Stream stream;
-        stream.load(GAL_STATE_TARGET_ADDRESS, {tb, c.targetStride, 16});
-        stream.load(GAL_STATE_TARGET_CONFIG, {GAL_DEST_CONFIG(GAL_HW_FORMAT_A8R8G8B8, GAL_HW_BITBLIT)});
-        stream.load(GAL_STATE_CLIP_TOP_LEFT, {0, 16 | 16u << 16});
-        stream.load(GAL_STATE_ROP, {GAL_ROP_WORD(0xCC, 0xCC)});
+        Stream stream =
+            targetStream(tb, c.targetStride, 16, 16, GAL_DEST_CONFIG(GAL_HW_FORMAT_A8R8G8B8, GAL_HW_BITBLIT), 16, 16);
         const uint32_t format = c.streamBytes ? GAL_HW_FORMAT_MONOCHROME : GAL_HW_FORMAT_A8R8G8B8;
         stream.load(GAL_STATE_SOURCE_ADDRESS, {sb, 64, 16, format << GAL_SOURCE_CONFIG_FORMAT_SHIFT});
         stream.load(GAL_STATE_SOURCE_HEIGHT, {16});
@@ -494,13 +486,10 @@ TEST(Core2DPixman, ConversionsAndRotationsAgreeWithPixman) {
                 Rig rig;
                 const uint32_t sb = rig.place(source), tb = rig.place(target);
                 const HwFormat sh = hwFormat(from), th = hwFormat(to);
-                Stream stream;
-                stream.load(GAL_STATE_TARGET_ADDRESS, {tb, target.surface.strides[0], target.surface.width});
-                stream.load(GAL_STATE_TARGET_CONFIG, {GAL_DEST_CONFIG(th.format, GAL_HW_BITBLIT) | th.swizzle << 16});
-                stream.load(GAL_STATE_TARGET_HEIGHT, {target.surface.height});
-                stream.load(GAL_STATE_CLIP_TOP_LEFT, {0, 16 | 16u << 16});
+                Stream stream = targetStream(tb, target.surface.strides[0], target.surface.width,
+                                             target.surface.height,
+                                             GAL_DEST_CONFIG(th.format, GAL_HW_BITBLIT) | th.swizzle << 16, 16, 16);
                 stream.load(GAL_STATE_ROTATION, {(0xFFFFFFFFu & ~0x33Fu) | rotation << 3});
-                stream.load(GAL_STATE_ROP, {GAL_ROP_WORD(0xCC, 0xCC)});
                 stream.load(GAL_STATE_SOURCE_ADDRESS, {sb, source.surface.strides[0], 16,
                                                        sh.format << GAL_SOURCE_CONFIG_FORMAT_SHIFT | sh.swizzle << 16});
                 stream.load(GAL_STATE_SOURCE_HEIGHT, {12});
