@@ -116,8 +116,15 @@ void Process::kill(int signal) {
 bool Process::running() { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
 
 std::string builtProgram(const std::string& relative) {
-    // Under an emulator the simulators and tools come from the build machine's own tree: they
-    // are host programs, and the kernel starts them natively from an emulated process.
+    // Under an emulator, the target's own programs that a test starts (the daemons, veldctl)
+    // go through the runner's wrapper scripts that hand them to the emulator; the simulators
+    // come from the build machine's own tree: host programs, which the kernel starts natively
+    // from an emulated process.
+    const char* wrappers = std::getenv("VELD_TEST_TARGET_WRAPPERS");
+    if (wrappers != nullptr && *wrappers != '\0') {
+        const std::string wrapper = std::string(wrappers) + "/" + relative;
+        if (access(wrapper.c_str(), X_OK) == 0) return wrapper;
+    }
     const char* host = std::getenv("VELD_TEST_HOST_BIN_DIR");
     if (host != nullptr && *host != '\0' &&
         (relative.rfind("sim/", 0) == 0 || relative.rfind("tools/", 0) == 0)) {
