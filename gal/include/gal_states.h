@@ -59,8 +59,130 @@
 #define GAL_HW_LINE 1u
 #define GAL_HW_BITBLIT 2u
 
-/* Hardware pixel formats of the 2D core: the 32-bit ones. */
+/* Hardware commands 4 to 8 (filter passes and multi-source blit). */
+#define GAL_HW_STRETCH 4u
+
+/*
+ * Pixel formats of the 2D core (bits 4..0 of the destination configuration, bits 28..24 of the
+ * source configuration). A format's channel order comes with a swizzle: 0 A-R-G-B from the top
+ * bit down (A8R8G8B8 is the word 0xAARRGGBB), 1 R-G-B-A, 2 A-B-G-R, 3 B-G-R-A; so R8G8B8A8 is
+ * A8R8G8B8 with swizzle 1 and B5G6R5 is R5G6B5 with swizzle 2. A padding channel ("X") sits
+ * where the alpha channel would. The UV-swap flag turns YUY2 into YVYU, UYVY into VYUY, NV12
+ * into NV21 and NV16 into NV61; YV12 and I420 are one format whose chroma planes the driver
+ * hands over in U, V order.
+ */
+#define GAL_HW_FORMAT_X4R4G4B4 0u
+#define GAL_HW_FORMAT_A4R4G4B4 1u
+#define GAL_HW_FORMAT_X1R5G5B5 2u
+#define GAL_HW_FORMAT_A1R5G5B5 3u
 #define GAL_HW_FORMAT_X8R8G8B8 4u
 #define GAL_HW_FORMAT_A8R8G8B8 5u
+#define GAL_HW_FORMAT_YUY2 6u
+#define GAL_HW_FORMAT_UYVY 7u
+#define GAL_HW_FORMAT_INDEX8 8u
+#define GAL_HW_FORMAT_MONOCHROME 9u
+#define GAL_HW_FORMAT_YV12 15u
+#define GAL_HW_FORMAT_A8 16u
+#define GAL_HW_FORMAT_NV12 17u
+#define GAL_HW_FORMAT_NV16 18u
+#define GAL_HW_FORMAT_RG16 19u
+#define GAL_HW_FORMAT_R8 20u
+#define GAL_HW_FORMAT_R5G6B5 21u
+
+/*
+ * Destination configuration (0x1234), bits this driver sets: 4..0 format, 8 tiled, 11 second
+ * lookup table loaded, 15..12 hardware command, 17..16 swizzle, 31 always.
+ */
+#define GAL_DEST_SWIZZLE_SHIFT 16u
+
+/*
+ * Source configuration (0x120C), the driver's layout:
+ *   bits 5..4   source transparency mode (the same value as in 0x12D4)
+ *   bit 7       masked source: a colour source whose mask is the inline stream
+ *   bits 13..12 monochrome packing of the stream (0 8-bit, 1 16-bit, 2 and 3 32-bit units)
+ *   bit 15      the monochrome bit value that is transparent under the masked source mode
+ *   bits 17..16 swizzle; bit 18 UV swap
+ *   bits 28..24 source format
+ */
+#define GAL_SOURCE_CONFIG_FORMAT(config) (((config) >> 24) & 0x1Fu)
+#define GAL_SOURCE_CONFIG_TRANSPARENCY_SHIFT 4u
+#define GAL_SOURCE_CONFIG_MASKED 0x80u
+#define GAL_SOURCE_CONFIG_PACKING_SHIFT 12u
+#define GAL_SOURCE_CONFIG_MONO_TRANSPARENT 0x8000u
+#define GAL_SOURCE_CONFIG_SWIZZLE_SHIFT 16u
+#define GAL_SOURCE_CONFIG_UV_SWAP 0x40000u
+#define GAL_SOURCE_CONFIG_FORMAT_SHIFT 24u
+
+/*
+ * More states of a 2D operation and the driver's layouts of them:
+ *   0x1208 source rotation word: the source surface width in bits 15..0
+ *   0x1210 source origin left | top << 16, 0x1214 source size width | height << 16
+ *   0x1218 monochrome background, 0x121C monochrome foreground or source key low (A8R8G8B8)
+ *   0x1220 / 0x1224 horizontal / vertical stretch factor (16.16), stretch blits only
+ *   0x1230 target width in bits 15..0
+ *   0x123C pattern configuration: bits 1..0 brush type (0 solid, 1 monochrome, 2 colour),
+ *          6..4 origin x, 10..8 origin y, 17..16 swizzle and 28..24 format of a colour brush
+ *   0x1240 monochrome brush background, 0x1244 its foreground (A8R8G8B8)
+ *   0x1248 / 0x124C monochrome brush bits (row r in byte r of the 64 bits, low word first;
+ *          leftmost pixel in bit 7) or, for a colour brush, the 8 x 8 pattern's address and 0
+ *   0x1254 solid brush colour (A8R8G8B8)
+ *   0x1284 / 0x1288 / 0x128C / 0x1290 source U address, U stride, V address, V stride (planar
+ *          YUV sources)
+ *   0x12B4 target height, 0x12B8 source height (surface heights, bits 15..0)
+ *   0x12C4 / 0x12E0 target key low / high, 0x121C / 0x12DC source key low / high: A8R8G8B8
+ *          lanes as the colour-key packing gives them, compared byte by byte, both inclusive
+ *   0x12D4 transparency modes: bits 1..0 source, 5..4 pattern, 9..8 destination; each 0
+ *          opaque, 1 keyed, 2 masked
+ *   0x127C alpha control: bit 0 enable, 15..8 source global alpha, 23..16 target global alpha
+ *   0x1280 alpha modes: 1..0 source alpha mode, 3..2 target alpha mode, 5..4 source global
+ *          alpha mode, 7..6 target global alpha mode, 10..8 source factor, 14..12 target factor
+ *   0x12D0 multiply modes: bit 0 source premultiply, 1 target premultiply, 3..2 global-colour
+ *          multiply, 4 target demultiply
+ *   0x12BC rotation (masked write): 2..0 source rotation, 5..3 target rotation, bits 8 and 9
+ *          clear when the source or target field is written; rotations 0 to 3 quarter turns,
+ *          4 horizontal flip, 5 vertical flip
+ *   0x126C mirror: 0 none, 17 horizontal, 33 vertical, 49 both
+ *   0x3400 + 4 i palette entry i (newer chips), 0x1C00 + 4 i (older chips), A8R8G8B8
+ * Pixel rules the core follows with these states: a surface's view pixel (x, y) under
+ * rotation r lives in memory at 0: (x, y); 1: (W-1-y, x); 2: (W-1-x, H-1-y); 3: (y, H-1-x);
+ * 4: (W-1-x, y); 5: (x, H-1-y), W and H the surface's width and height. Destination
+ * rectangles and the clip are in the target's view; destination pixel (left + i, top + j)
+ * reads the source view at origin + ((i' x factor) >> 16, (j' x factor) >> 16), with i' and j'
+ * mirrored under the mirror state and factors of 0x10000 outside stretch blits. The raster
+ * operation works on A8R8G8B8 values: result bit = bit (P << 2 | S << 1 | D) of the ROP byte;
+ * the foreground ROP applies where no transparency test says transparent, else the background
+ * ROP. Monochrome streams store each row in whole packing units, leftmost pixel in bit 7 of
+ * each byte; bit 1 takes the foreground colour.
+ */
+#define GAL_STATE_MONO_BACKGROUND 0x1218u
+#define GAL_STATE_SOURCE_KEY_LOW 0x121Cu
+#define GAL_STATE_STRETCH_H 0x1220u
+#define GAL_STATE_STRETCH_V 0x1224u
+#define GAL_STATE_PATTERN_CONFIG 0x123Cu
+#define GAL_STATE_PATTERN_BACKGROUND 0x1240u
+#define GAL_STATE_PATTERN_BITS 0x1248u
+#define GAL_STATE_PATTERN_COLOR 0x1254u
+#define GAL_STATE_ORIGIN_FRACTION 0x1278u
+#define GAL_STATE_ALPHA_CONTROL 0x127Cu
+#define GAL_STATE_ALPHA_MODES 0x1280u
+#define GAL_STATE_SOURCE_UV 0x1284u
+#define GAL_STATE_TARGET_HEIGHT 0x12B4u
+#define GAL_STATE_SOURCE_HEIGHT 0x12B8u
+#define GAL_STATE_TARGET_KEY_LOW 0x12C4u
+#define GAL_STATE_SOURCE_GLOBAL 0x12C8u
+#define GAL_STATE_TARGET_GLOBAL 0x12CCu
+#define GAL_STATE_MULTIPLY 0x12D0u
+#define GAL_STATE_TRANSPARENCY 0x12D4u
+#define GAL_STATE_SOURCE_KEY_HIGH 0x12DCu
+#define GAL_STATE_TARGET_KEY_HIGH 0x12E0u
+#define GAL_STATE_DITHER 0x12E8u
+#define GAL_STATE_TILING 0x1328u
+#define GAL_STATE_RESET_A 0x12CC0u
+#define GAL_STATE_RESET_B 0x1720u
+#define GAL_STATE_PALETTE_OLD 0x1C00u
+#define GAL_STATE_PALETTE 0x3400u
+#define GAL_STATE_LUT_SOURCE 0x13800u
+#define GAL_STATE_LUT_TARGET 0x13C00u
+#define GAL_ROP_WORD(fg, bg) ((uint32_t)(fg) | (uint32_t)(bg) << 8 | 0x300000u)
 
 #endif /* GAL_STATES_H */

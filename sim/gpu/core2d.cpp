@@ -100,7 +100,7 @@ void Core2D::blit(const Rect& r, const Rect& unclipped) {
         fault_("ROP not supported by the core", rop, 0);
         return;
     }
-    const uint32_t sourceFormat = registers_[reg(GAL_STATE_SOURCE_CONFIG)] & 0x1F;
+    const uint32_t sourceFormat = GAL_SOURCE_CONFIG_FORMAT(registers_[reg(GAL_STATE_SOURCE_CONFIG)]);
     if (!is32Bit(sourceFormat)) {
         fault_("2D source format not supported by the core", sourceFormat, 0);
         return;

@@ -31,16 +31,7 @@ protected:
     }
 
     // Commits and returns the stream the simulator executed.
-    std::vector<uint32_t> commitAndCapture() {
-        EXPECT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
-        const std::string path = veld::seam::path("/tmp/stream.bin");
-        EXPECT_EQ(GpuSimulator::control("save-stream " + path), "ok\n");
-        std::ifstream in(path, std::ios::binary);
-        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
-        std::vector<uint32_t> words(bytes.size() / 4);
-        std::memcpy(words.data(), bytes.data(), words.size() * 4);
-        return words;
-    }
+    std::vector<uint32_t> commitAndCapture() { return veld::test::commitAndCaptureStream(); }
 
     void writeWords(std::initializer_list<uint32_t> words) {
         std::vector<uint32_t> v(words);
