@@ -128,7 +128,7 @@ void freeRecord(gcoSURF s) {
 void releaseNode(gcoSURF s) {
     if (!s->node.valid) return;
     if (s->node.pool != kPoolUser) {
-        gal::TypeScope scope(HW_TYPE_3D);
+        // Queued on the calling thread's hardware, behind the commands it has written.
         gcsIO_REQUEST unlock = gal::request(CMD_UNLOCK_VIDEO_MEMORY);
         gal::setField<uint32_t>(unlock, 0, s->node.node);
         gal::setField<uint32_t>(unlock, 8, s->type & ~0x200u);

@@ -220,6 +220,51 @@ TEST_F(Engine2D, SurfacesAlignLayOutPlanesAndCountReferences) {
               gcvSTATUS_INVALID_OBJECT);
 }
 
+TEST_F(Engine2D, UserSurfacesMapOnceAndUnmapAfterTheirCommands) {
+    const uint64_t faults = GpuSimulator::counter("faults");
+    gcoSURF s = nullptr;
+    ASSERT_EQ(gcoSURF_Construct(nullptr, 30, 8, 1, 6, 212, GAL_POOL_USER, &s), gcvSTATUS_OK);
+    uint32_t w = 0, h = 0;
+    int32_t stride = 0;
+    std::vector<uint32_t> memory(64 * 8);
+    ASSERT_EQ(gcoSURF_MapUserSurface(s, 64, memory.data(), 0xFFFFFFFFu), gcvSTATUS_OK);
+    ASSERT_EQ(gcoSURF_GetAlignedSize(s, &w, &h, &stride), gcvSTATUS_OK);
+    EXPECT_EQ(stride, 128);  // the stride rounded up to the alignment, in bytes
+    uint32_t addresses[3] = {};
+    void* logical[3] = {};
+    ASSERT_EQ(gcoSURF_Lock(s, addresses, logical), gcvSTATUS_OK);
+    EXPECT_EQ(logical[0], memory.data());
+    EXPECT_NE(addresses[0], 0u);
+    EXPECT_EQ(gcoSURF_MapUserSurface(s, 64, memory.data() + 8, 0xFFFFFFFFu), gcvSTATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(gcoSURF_MapUserSurface(s, 64, memory.data(), 0xFFFFFFFFu), gcvSTATUS_OK);
+    gcoSURF_Unlock(s, nullptr);
+    ASSERT_EQ(gcoSURF_Destroy(s), gcvSTATUS_OK);
+    ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);  // the unmap runs as an event
+    EXPECT_EQ(GpuSimulator::counter("faults"), faults);
+    gcoSURF kernel = nullptr;
+    ASSERT_EQ(gcoSURF_Construct(nullptr, 16, 4, 1, 6, 212, 1, &kernel), gcvSTATUS_OK);
+    EXPECT_EQ(gcoSURF_MapUserSurface(kernel, 0, memory.data(), 0xFFFFFFFFu), gcvSTATUS_NOT_SUPPORTED);
+    gcoSURF_Destroy(kernel);
+}
+
+// Destroying a surface whose clear has not run yet: the memory stays until the commands that
+// use it have run, then goes back to the kernel.
+TEST_F(Engine2D, DestroyReleasesMemoryOnlyAfterItsCommandsRan) {
+    ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+    const uint64_t faults = GpuSimulator::counter("faults");
+    const uint64_t nodes = GpuSimulator::counter("nodes");
+    gcoSURF s = nullptr;
+    ASSERT_EQ(gcoSURF_Construct(nullptr, 64, 64, 1, 6, 212, 1, &s), gcvSTATUS_OK);
+    EXPECT_EQ(GpuSimulator::counter("nodes"), nodes + 1);
+    ASSERT_EQ(gcoSURF_Clear2D(s, 1, nullptr, 0xFF000000u), gcvSTATUS_OK);
+    ASSERT_EQ(gcoSURF_Destroy(s), gcvSTATUS_OK);
+    EXPECT_EQ(GpuSimulator::counter("nodes"), nodes + 1);
+    const auto commands = commitAndDecode();
+    EXPECT_EQ(draws(commands).size(), 1u);
+    EXPECT_EQ(GpuSimulator::counter("faults"), faults);
+    EXPECT_EQ(GpuSimulator::counter("nodes"), nodes);
+}
+
 TEST_F(Engine2D, SettersRefuseWhatTheRulesRefuse) {
     gco2D e = engine_;
     EXPECT_EQ(gco2D_SetCurrentSourceIndex(e, 8), gcvSTATUS_INVALID_ARGUMENT);
@@ -394,6 +439,55 @@ TEST_F(Engine2D, OperationsProgramTheirStates) {
     EXPECT_EQ(mono.inlineWords, 1u);  // two rows of one byte each, padded to a word
     ASSERT_GE(mono.data.size(), 3u);
     EXPECT_EQ(mono.data[2], 0xA5u | 0x3Cu << 8);
+}
+
+// An older chip: plain ROPs only, a flush and stall after every rectangle, quarter-turn blits
+// in stripes 16 pixels wide, its clear colour state, and the patch at every frame's end.
+TEST(OlderChip2D, FramesFollowTheChipsRules) {
+    EXPECT_EQ(veld::test::inChild([] {
+                  veld::test::TestRoot root;
+                  GpuSimulator sim(root, "old");
+                  if (!sim.ok()) return 10;
+                  gco2D e = nullptr;
+                  if (gcoHAL_Get2DEngine(nullptr, &e) != gcvSTATUS_OK) return 11;
+                  Surface source(64, 64, 212, 0x22000000u), target(64, 64);
+                  if (gcoSURF_Set2DTarget(target.surface, 0) != gcvSTATUS_OK) return 12;
+                  if (gcoSURF_Set2DSource(source.surface, 1) != gcvSTATUS_OK) return 13;
+                  const gcsRECT src{0, 0, 40, 8}, dst{4, 4, 44, 12};
+                  if (gco2D_SetSource(e, &src) != gcvSTATUS_OK) return 14;
+                  if (gco2D_Blit(e, 1, &dst, 0xE2, 0xE2, 212) != gcvSTATUS_NOT_SUPPORTED) return 15;
+                  if (gco2D_Blit(e, 1, &dst, 0xCC, 0xCC, 212) != gcvSTATUS_OK) return 16;
+                  std::vector<uint32_t> words = veld::test::commitAndCaptureStream();
+                  std::vector<Command> commands;
+                  DecodeError error;
+                  if (!veld::gpusim::decodeStream(words, commands, error)) return 17;
+                  std::vector<const Command*> d;
+                  for (const Command& c : commands)
+                      if (c.op == Op::Draw) d.push_back(&c);
+                  if (d.size() < 3) return 18;
+                  // Three stripes (16, 16 and 8 pixels), each after its own source origin.
+                  const uint32_t lefts[3] = {4, 20, 36}, rights[3] = {20, 36, 44};
+                  for (size_t i = 0; i < 3; ++i) {
+                      const Command& c = *d[i];
+                      if ((c.data[0] & 0xFFFF) != lefts[i] || (c.data[1] & 0xFFFF) != rights[i])
+                          return 19;
+                      const size_t at = c.offset / 4;
+                      if (words[at - 3] != uint32_t(16 * i)) return 20;
+                      // Behind each: three dummy loads, then flush, semaphore and stall.
+                      if (words[at + 10] != (0x08010000u | (GAL_STATE_FLUSH >> 2)) ||
+                          words[at + 14] != GAL_STALL_WORD)
+                          return 21;
+                  }
+                  // A clear: the older clear-colour state, the pixels, and no fault.
+                  const gcsRECT rect{8, 8, 24, 24};
+                  if (gcoSURF_Clear2D(target.surface, 1, &rect, 0xFF102030u) != gcvSTATUS_OK) return 22;
+                  words = veld::test::commitAndCaptureStream();
+                  if (target.at(8, 8) != 0xFF102030u || target.at(23, 23) != 0xFF102030u ||
+                      target.at(24, 24) != 0x11000000u + 24 * target.width + 24)
+                      return 23;
+                  return GpuSimulator::counter("faults") == 0 ? 0 : 24;
+              }),
+              0);
 }
 
 }  // namespace
