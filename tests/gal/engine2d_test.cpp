@@ -282,7 +282,7 @@ TEST_F(Engine2D, SettersRefuseWhatTheRulesRefuse) {
     EXPECT_EQ(gco2D_SetColorSourceEx(e, 0x1000, 64, 504, 0, 16, 16, 0, 0, key), gcvSTATUS_INVALID_ARGUMENT);
     EXPECT_EQ(gco2D_SetColorSourceEx(e, 0x1000, 64, 212, 0, 0x10000, 16, 0, 0, key), gcvSTATUS_INVALID_ARGUMENT);
     EXPECT_EQ(gco2D_SetColorSourceEx(e, 0x1000, 0x40000, 212, 0, 16, 16, 0, 0, key), gcvSTATUS_INVALID_ARGUMENT);
-    EXPECT_EQ(gco2D_SetColorSourceEx(e, 0x1000, 64, 212, 2, 16, 16, 0, 0, key), gcvSTATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(gco2D_SetColorSourceEx(e, 0x1000, 64, 212, 6, 16, 16, 0, 0, key), gcvSTATUS_INVALID_ARGUMENT);
     EXPECT_EQ(gco2D_SetColorSourceEx(e, 0x1000, 64, 212, 0, 16, 16, 0, 4, key), gcvSTATUS_NOT_SUPPORTED);
     EXPECT_EQ(gco2D_SetColorSourceEx(e, 0x1000, 64, 212, 0, 16, 16, 0, 1, key), gcvSTATUS_OK);
     const gcsRECT outside{0, 0, 0x10000, 4};
@@ -454,6 +454,8 @@ TEST(OlderChip2D, FramesFollowTheChipsRules) {
                   if (gcoHAL_Get2DEngine(nullptr, &e) != gcvSTATUS_OK) return 11;
                   Surface source(64, 64, 212, 0x22000000u), target(64, 64);
                   if (gcoSURF_Set2DTarget(target.surface, 0) != gcvSTATUS_OK) return 12;
+                  // Only 0 and 90 degrees without the any-rotation features.
+                  if (gcoSURF_Set2DSource(source.surface, 2) != gcvSTATUS_INVALID_ARGUMENT) return 25;
                   if (gcoSURF_Set2DSource(source.surface, 1) != gcvSTATUS_OK) return 13;
                   const gcsRECT src{0, 0, 40, 8}, dst{4, 4, 44, 12};
                   if (gco2D_SetSource(e, &src) != gcvSTATUS_OK) return 14;
