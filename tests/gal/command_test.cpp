@@ -200,6 +200,19 @@ TEST_F(CommandStream, DrawOutsideTheNodesIsAFaultAndWritesNothing) {
     for (size_t i = 0; i < target.bytes / 4; ++i) ASSERT_EQ(target.pixels[i], 0x11000000u + i);
 }
 
+// A stall is one request when the kernel reaches the stall's signal within the commit: the
+// kernel takes the signal for the caller, so that it is not left set for a later stall.
+TEST_F(CommandStream, StallIsOneRequestAndLeavesItsSignalClear) {
+    ASSERT_EQ(gcoHARDWARE_LoadState32(nullptr, GAL_STATE_CLIP_TOP_LEFT, 0), gcvSTATUS_OK);
+    const uint64_t requests = GpuSimulator::counter("requests");
+    ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+    EXPECT_EQ(GpuSimulator::counter("requests"), requests + 1);
+    EXPECT_EQ(gcoOS_WaitSignal(nullptr, hw_->stallSignal, 0), gcvSTATUS_TIMEOUT);
+    // With nothing to submit the events go on their own and the stall waits as before.
+    ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+    EXPECT_EQ(gcoOS_WaitSignal(nullptr, hw_->stallSignal, 0), gcvSTATUS_TIMEOUT);
+}
+
 TEST_F(CommandStream, FullRingNeverHangsAndReusesBuffersAfterTheirSignal) {
     // Ten buffers' worth of loads without a stall: the ring grows to at most 8 and reuses a
     // buffer only after the GPU has released it.
