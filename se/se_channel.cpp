@@ -163,11 +163,6 @@ bool userRangeFits(uintptr_t address, uint32_t length, uint32_t room) {
 
 }  // namespace
 
-std::shared_mutex& useMutex() {
-    static std::shared_mutex m;
-    return m;
-}
-
 St runCommand(ProcessRecord& p, uint32_t header[8]) {
     const uint32_t command = header[0];
     const int32_t code = issue(p, header);

@@ -10,6 +10,7 @@
 
 #include "se_core.h"
 #include "se_log.h"
+#include "se_use_guard.h"
 
 namespace veld::se {
 
@@ -46,7 +47,10 @@ St simpleCommand(ProcessRecord& p, uint32_t command, uint32_t headerWord2 = 0);
 St makeCurrent(ProcessRecord& p, VELD_SE_CTX* ctx);
 
 // Shutdown waits for the calls running in this process: they hold this shared.
-std::shared_mutex& useMutex();
+inline UseGuard& useMutex() {
+    static UseGuard guard;
+    return guard;
+}
 
 // Runs `body` again after each re-initialisation, at most kMaxReinit times.
 template <typename Body>

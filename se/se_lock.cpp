@@ -40,7 +40,8 @@ std::atomic<bool> gOpen{false};  // semaphore and shared record open in this pro
 
 // The pid and thread id are asked of the kernel once; a forked child asks again.
 std::atomic<uint32_t> gPid{0};
-thread_local uint32_t tTid = 0;
+// Initial-exec: read with one instruction rather than a call into the dynamic linker.
+__attribute__((tls_model("initial-exec"))) thread_local uint32_t tTid = 0;
 std::once_flag gForkHook;
 void forgetIds() {
     gPid.store(0);
@@ -126,7 +127,7 @@ timespec deadlineIn(long ms) {
 }  // namespace
 
 uint32_t currentTid() {
-    if (tTid == 0) {
+    if (tTid == 0) [[unlikely]] {
         std::call_once(gForkHook, [] { ::pthread_atfork(nullptr, nullptr, forgetIds); });
         tTid = static_cast<uint32_t>(::syscall(SYS_gettid));
     }
@@ -223,7 +224,7 @@ bool forceUnlockIfGone(uint32_t pid) {
 int seLock() { return seLockWithin(-1); }
 
 int seLockWithin(long timeoutMs) {
-    if (lockInit() != 0) return -1;
+    if (!gOpen.load(std::memory_order_acquire) && lockInit() != 0) return -1;
     ProcessRecord& p = processRecord();
     SharedRecord& s = *p.pSharedInfo;
     const uint32_t pid = myPid(), tid = currentTid();

@@ -8,12 +8,10 @@
 #include <cstring>
 
 namespace veld::se {
+std::atomic<int32_t> gLogHandle{-1};
 namespace {
-std::atomic<int32_t> gLog{-1};
 constexpr const char* kLogName = "vek-se";
 }  // namespace
-
-int32_t logHandle() { return gLog.load(std::memory_order_relaxed); }
 
 const char* sourceName(const char* file) {
     const char* slash = std::strrchr(file, '/');
@@ -25,7 +23,7 @@ const char* sourceName(const char* file) {
 extern "C" {
 
 void VELD_SE_DBG_Initialize(void) {
-    using veld::se::gLog;
+    auto& gLog = veld::se::gLogHandle;
     if (gLog.load() > 0) return;
     const int32_t handle = VELD_LOGM_ObjRegister(veld::se::kLogName);
     if (handle < 0) {
@@ -38,7 +36,7 @@ void VELD_SE_DBG_Initialize(void) {
 }
 
 void VELD_SE_DBG_Shutdown(void) {
-    using veld::se::gLog;
+    auto& gLog = veld::se::gLogHandle;
     if (gLog.load() < 0) return;
     if (VELD_LOGM_ObjDeregister(veld::se::kLogName) < 0)
         std::printf("[%s:%u] fail deregister logm\n", __func__, static_cast<unsigned>(__LINE__));

@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include <cinttypes>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -17,11 +18,24 @@ namespace veld::gpusim {
 using gal::field;
 using gal::setField;
 
+namespace {
+// Where a client's addresses lie in its host process: 0, unless the clients run under a
+// user-mode emulator whose guest memory starts at a fixed host address (qemu-user's -B), which
+// the test runner then passes as VELD_SIM_GUEST_BASE.
+uint64_t guestBase() {
+    static const uint64_t base = [] {
+        const char* text = std::getenv("VELD_SIM_GUEST_BASE");
+        return text ? std::strtoull(text, nullptr, 0) : 0;
+    }();
+    return base;
+}
+}  // namespace
+
 bool ProcessMemory::read(uint32_t pid, uint64_t address, void* out, size_t bytes) {
     if (bytes == 0) return true;
     if (address == 0 || address + bytes < address) return false;
     iovec local{out, bytes};
-    iovec remote{reinterpret_cast<void*>(static_cast<uintptr_t>(address)), bytes};
+    iovec remote{reinterpret_cast<void*>(static_cast<uintptr_t>(address + guestBase())), bytes};
     return ::process_vm_readv(static_cast<pid_t>(pid), &local, 1, &remote, 1, 0) ==
            static_cast<ssize_t>(bytes);
 }
@@ -30,7 +44,7 @@ bool ProcessMemory::write(uint32_t pid, uint64_t address, const void* in, size_t
     if (bytes == 0) return true;
     if (address == 0 || address + bytes < address) return false;
     iovec local{const_cast<void*>(in), bytes};
-    iovec remote{reinterpret_cast<void*>(static_cast<uintptr_t>(address)), bytes};
+    iovec remote{reinterpret_cast<void*>(static_cast<uintptr_t>(address + guestBase())), bytes};
     return ::process_vm_writev(static_cast<pid_t>(pid), &local, 1, &remote, 1, 0) ==
            static_cast<ssize_t>(bytes);
 }

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -114,6 +115,13 @@ void Process::kill(int signal) {
 bool Process::running() { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
 
 std::string builtProgram(const std::string& relative) {
+    // Under an emulator the simulators and tools come from the build machine's own tree: they
+    // are host programs, and the kernel starts them natively from an emulated process.
+    const char* host = std::getenv("VELD_TEST_HOST_BIN_DIR");
+    if (host != nullptr && *host != '\0' &&
+        (relative.rfind("sim/", 0) == 0 || relative.rfind("tools/", 0) == 0)) {
+        return std::string(host) + "/" + relative;
+    }
     return std::string(VELD_BIN_DIR) + "/" + relative;
 }
 
