@@ -13,6 +13,11 @@
 #include "gal_states.h"
 #include "gal_surface.h"
 
+// A format-table entry: 100 bytes on the 32-bit target, the name pointer widening elsewhere.
+static_assert(sizeof(gcsSURF_FORMAT_INFO) == 96 + sizeof(const char*));
+static_assert(offsetof(gcsSURF_FORMAT_INFO, format) == sizeof(const char*));
+static_assert(offsetof(gcsSURF_FORMAT_INFO, reserved) == 84 + sizeof(const char*));
+
 namespace {
 
 using Names = std::vector<const char*>;
