@@ -480,10 +480,11 @@ gceSTATUS gcoHARDWARE_ColorPackToARGB8(uint32_t format, uint32_t colour, uint32_
     return gcvSTATUS_OK;
 }
 
-gceSTATUS gcoHARDWARE_ScheduleVideoMemory(uint32_t node) {
+gceSTATUS gcoHARDWARE_ScheduleVideoMemory(gcsSURF_NODE* node) {
     if (!node) return gcvSTATUS_INVALID_ARGUMENT;
+    if (node->pool == GAL_POOL_USER) return gcvSTATUS_OK;  // not the kernel's memory
     gcsIO_REQUEST r = gal::request(CMD_RELEASE_VIDEO_MEMORY);
-    gal::setField<uint32_t>(r, 0, node);
+    gal::setField<uint32_t>(r, 0, node->node);
     return gcoHARDWARE_CallEvent(nullptr, &r);
 }
 

@@ -5,42 +5,16 @@
 #include <cstring>
 #include <new>
 
-#include "engine_state.h"
 #include "gal_states.h"
-#include "gal_surface.h"
+#include "surface_record.h"
 
-struct _gcoSURF {
-    uint32_t magic;
-    uint32_t type, hints;
-    uint32_t format;
-    uint32_t tiling;
-    uint32_t width, height, depth;
-    uint32_t alignedWidth, alignedHeight;
-    uint32_t is16Bit;
-    uint32_t bitsPerPixel;
-    uint32_t stride;
-    uint32_t uOffset, vOffset, uStride, vStride;
-    uint64_t sliceSize, layerSize, totalSize;
-    gcsSURF_NODE node;
-    uint32_t planes;
-    uint32_t addresses[3];
-    void* memory[3];
-    gcsSURF_FORMAT_INFO info;
-    uint32_t orientation, colorType, colorSpace, rotation, dither, flags, offset;
-    uint64_t timeStamp;
-    uint32_t references;
-    uint32_t userLocks;
-    void* userMemory;
-    uint32_t userPhysical;
-    uint32_t mapped;
-};
 
 namespace {
 
-constexpr uint32_t kSurfMagic = gal::fourCC('S', 'U', 'R', 'F');
+using gal::kSurfMagic;
 constexpr uint32_t kPoolUser = GAL_POOL_USER;
 
-bool valid(gcoSURF s) { return s && s->magic == kSurfMagic; }
+bool valid(gcoSURF s) { return gal::surfaceValid(s); }
 
 uint32_t pipeCount() {
     gcoHARDWARE hw = nullptr;
@@ -106,17 +80,7 @@ uint32_t planeCount(uint32_t format) {
     return 1;
 }
 
-void planes(const _gcoSURF& s, uint32_t base, uint32_t* addresses, uint32_t* strides) {
-    addresses[0] = base;
-    strides[0] = s.stride;
-    // The engine takes chroma planes in U, V order.
-    addresses[1] = base + s.uOffset;
-    strides[1] = s.uStride;
-    addresses[2] = base + s.vOffset;
-    strides[2] = s.vStride;
-}
 
-gceSTATUS engine(gco2D& e) { return gcoHAL_Get2DEngine(nullptr, &e); }
 
 void freeRecord(gcoSURF s) {
     s->magic = 0;
@@ -134,29 +98,12 @@ void releaseNode(gcoSURF s) {
         gal::setField<uint32_t>(unlock, 8, s->type & ~0x200u);
         gal::setField<uint32_t>(unlock, 12, 1);
         gcoHARDWARE_CallEvent(nullptr, &unlock);
-        gcoHARDWARE_ScheduleVideoMemory(s->node.node);
+        gcoHARDWARE_ScheduleVideoMemory(&s->node);
     } else if (s->mapped) {
         gcoHAL_ScheduleUnmapUserMemory(nullptr, s->node.mappingInfo, s->node.mappedSize,
                                        s->node.physical, s->userMemory);
     }
     s->node.valid = 0;
-}
-
-using GenericSetter = gceSTATUS (*)(gco2D, const uint32_t*, uint32_t, const uint32_t*, uint32_t,
-                                    uint32_t, uint32_t, uint32_t, uint32_t, uint32_t);
-
-// Hands the surface's planes to the engine as its source or target.
-gceSTATUS useFor2D(gcoSURF s, uint32_t rotation, GenericSetter set) {
-    if (!s) return gcvSTATUS_INVALID_ARGUMENT;
-    if (!valid(s)) return gcvSTATUS_INVALID_OBJECT;
-    if (!s->node.valid) return gcvSTATUS_MEMORY_UNLOCKED;
-    gco2D e = nullptr;
-    const gceSTATUS status = engine(e);
-    if (status < 0) return status;
-    uint32_t a[3], strides[3];
-    planes(*s, s->node.physical, a, strides);
-    return set(e, a, s->planes, strides, s->planes, s->tiling, s->format, rotation,
-               s->alignedWidth, s->alignedHeight);
 }
 
 }  // namespace
@@ -254,6 +201,7 @@ gceSTATUS gcoSURF_Destroy(gcoSURF s) {
     if (!valid(s)) return gcvSTATUS_INVALID_OBJECT;
     if (--s->references > 0) return gcvSTATUS_OK;
     releaseNode(s);
+    if (s->sharedBuffer && s->ownsSharedBuffer) gcoHAL_DestroyShBuffer(s->sharedBuffer);
     freeRecord(s);
     return gcvSTATUS_OK;
 }
@@ -281,7 +229,7 @@ gceSTATUS gcoSURF_Lock(gcoSURF s, uint32_t* addresses, void** memory) {
     const uint32_t base = s->node.physical;
     auto* logical = static_cast<uint8_t*>(s->node.logical);
     uint32_t a[3], strides[3];
-    planes(*s, base, a, strides);
+    gal::surfacePlanes(*s, base, a, strides);
     for (uint32_t p = 0; p < 3; ++p) {
         const bool present = p < s->planes;
         const uint32_t offset = a[p] - base;
@@ -481,124 +429,191 @@ gceSTATUS gcoSURF_SetWindow(gcoSURF s, uint32_t, uint32_t, uint32_t width, uint3
     return mapUser(s, 0, s->userMemory, s->userPhysical, s->userMemory == nullptr);
 }
 
-gceSTATUS gcoSURF_Set2DSource(gcoSURF s, uint32_t rotation) {
-    return useFor2D(s, rotation, gco2D_SetGenericSource);
-}
 
-gceSTATUS gcoSURF_Set2DTarget(gcoSURF s, uint32_t rotation) {
-    return useFor2D(s, rotation, gco2D_SetGenericTarget);
-}
-
-// Keeps a surface locked for the length of an operation, on every path.
-class SurfaceLock {
-public:
-    explicit SurfaceLock(gcoSURF s) : s_(s) { status_ = gcoSURF_Lock(s, addresses_, nullptr); }
-    ~SurfaceLock() {
-        if (status_ >= 0) gcoSURF_Unlock(s_, nullptr);
-    }
-    SurfaceLock(const SurfaceLock&) = delete;
-    SurfaceLock& operator=(const SurfaceLock&) = delete;
-    gceSTATUS status() const { return status_; }
-    uint32_t address() const { return addresses_[0]; }
-
-private:
-    gcoSURF s_;
-    uint32_t addresses_[3] = {};
-    gceSTATUS status_;
-};
-
-gceSTATUS gcoSURF_Clear2D(gcoSURF s, uint32_t rectCount, const gcsRECT* rects, uint32_t colour) {
+gceSTATUS gcoSURF_GetBottomBufferOffset(gcoSURF s, uint32_t* offset) {
     if (!valid(s)) return gcvSTATUS_INVALID_OBJECT;
-    gcsRECT whole{0, 0, int32_t(s->width), int32_t(s->height)};
-    if (!rects) {
-        if (rectCount != 1) return gcvSTATUS_INVALID_ARGUMENT;
-        rects = &whole;
-    }
-    SurfaceLock lock(s);
-    if (lock.status() < 0) return lock.status();
-    gco2D e = nullptr;
-    gceSTATUS status = engine(e);
-    if (status < 0) return status;
-    status = gco2D_SetTargetEx(e, lock.address(), s->stride, s->rotation, s->alignedWidth,
-                               s->alignedHeight);
-    if (status < 0) return status;
-    status = gco2D_SetTransparencyAdvanced(e, 0, 0, 0);
-    if (status < 0) return status;
-    // The surface's own format, and a clear that writes the colour (ROP 0xCC).
-    return gco2D_Clear(e, rectCount, rects, colour, 0xCC, 0xCC, s->format);
+    if (!offset) return gcvSTATUS_INVALID_ARGUMENT;
+    *offset = 0;  // surfaces of this driver are progressive: no second field
+    return gcvSTATUS_OK;
 }
 
-gceSTATUS gcoSURF_Blit(gcoSURF source, gcoSURF target, uint32_t rectCount,
-                       const gcsRECT* sourceRects, const gcsRECT* destRects, void* brush,
-                       uint8_t foreground, uint8_t background, uint32_t transparency,
-                       uint32_t transparencyColor, const void* mask, uint32_t maskPacking) {
-    if (!valid(target)) return gcvSTATUS_INVALID_OBJECT;
-    gco2D e = nullptr;
-    gceSTATUS status = engine(e);
+gceSTATUS gcoSURF_SetClipping(gcoSURF s) {
+    return valid(s) ? gcvSTATUS_OK : gcvSTATUS_INVALID_OBJECT;
+}
+
+// A user surface takes a new size and format before it is mapped.
+gceSTATUS gcoSURF_ResetSurWH(gcoSURF s, uint32_t width, uint32_t height, uint32_t alignedWidth,
+                             uint32_t alignedHeight, uint32_t format) {
+    if (!valid(s)) return gcvSTATUS_INVALID_OBJECT;
+    if (s->node.pool != kPoolUser || s->mapped) return gcvSTATUS_NOT_SUPPORTED;
+    if (alignedWidth < width || alignedHeight < height) return gcvSTATUS_INVALID_ARGUMENT;
+    gcsSURF_FORMAT_INFO* info = nullptr;
+    const gceSTATUS status = gcoSURF_QueryFormat(format, &info);
     if (status < 0) return status;
-    if (mask && e->reduced) return gcvSTATUS_NOT_SUPPORTED;
-    if (brush) return gcvSTATUS_NOT_SUPPORTED;  // brush objects are not part of this driver
-    if (rectCount == 0 || !destRects) return gcvSTATUS_INVALID_ARGUMENT;
-    const gcsRECT* sources = sourceRects ? sourceRects : destRects;
-    const bool usesSource = (((foreground >> 2) ^ foreground) & 0x33) ||
-                            (((background >> 2) ^ background) & 0x33) || mask;
-    bool stretch = false;
-    for (uint32_t i = 0; i < rectCount; ++i)
-        stretch |= sources[i].right - sources[i].left != destRects[i].right - destRects[i].left ||
-                   sources[i].bottom - sources[i].top != destRects[i].bottom - destRects[i].top;
-    if (usesSource) {
-        if (!valid(source)) return gcvSTATUS_INVALID_OBJECT;
-        if (!source->node.valid) return gcvSTATUS_MEMORY_UNLOCKED;
+    _gcoSURF saved = *s;
+    s->format = format;
+    s->info = *info;
+    s->bitsPerPixel = info->bitsPerPixel;
+    s->is16Bit = info->bitsPerPixel == 16;
+    s->planes = planeCount(format);
+    s->width = width;
+    s->height = height;
+    s->alignedWidth = alignedWidth;
+    s->alignedHeight = alignedHeight;
+    if (!layout(*s)) {
+        *s = saved;
+        return gcvSTATUS_OUT_OF_MEMORY;
     }
-    SurfaceLock targetLock(target);
-    if (targetLock.status() < 0) return targetLock.status();
-    if (usesSource) {
-        SurfaceLock sourceLock(source);
-        if (sourceLock.status() < 0) return sourceLock.status();
-        if (mask)
-            status = gco2D_SetMaskedSourceEx(e, sourceLock.address(), source->stride,
-                                             source->format, 0, maskPacking, source->rotation,
-                                             source->alignedWidth, source->alignedHeight);
-        else
-            status = gco2D_SetColorSourceEx(e, sourceLock.address(), source->stride,
-                                            source->format, source->rotation,
-                                            source->alignedWidth, source->alignedHeight, 0,
-                                            transparency, transparencyColor);
-        if (status < 0) return status;
-    }
-    status = gco2D_SetTargetEx(e, targetLock.address(), target->stride, target->rotation,
-                               target->alignedWidth, target->alignedHeight);
+    return gcvSTATUS_OK;
+}
+
+gceSTATUS gcoSURF_SetAlignment(gcoSURF s, uint32_t alignment) {
+    if (!valid(s)) return gcvSTATUS_INVALID_OBJECT;
+    if (alignment == 0 || (alignment & (alignment - 1))) return gcvSTATUS_INVALID_ARGUMENT;
+    if (s->node.pool != kPoolUser || s->mapped) return gcvSTATUS_NOT_SUPPORTED;
+    const uint32_t stride = (s->stride + alignment - 1) / alignment * alignment;
+    s->totalSize = uint64_t(stride) * s->alignedHeight * s->depth;
+    s->stride = stride;
+    return gcvSTATUS_OK;
+}
+
+gceSTATUS gcoSURF_Flush(gcoSURF s) {
+    // Video memory of this driver is not cached by the processor.
+    return valid(s) ? gcvSTATUS_OK : gcvSTATUS_INVALID_OBJECT;
+}
+
+gceSTATUS gcsSURF_NODE_Construct(gcsSURF_NODE* node, size_t bytes, uint32_t alignment,
+                                 uint32_t type, uint32_t flags, uint32_t pool) {
+    if (!node || bytes == 0 || bytes > 0xFFFFFFFFu) return gcvSTATUS_INVALID_ARGUMENT;
+    std::memset(node, 0, sizeof *node);
+    gcsIO_REQUEST r = gal::request(CMD_ALLOCATE_VIDEO_MEMORY);
+    gal::setField<uint32_t>(r, 0, static_cast<uint32_t>(bytes));
+    gal::setField<uint32_t>(r, 4, alignment ? alignment : 64);
+    gal::setField<uint32_t>(r, 8, type);
+    gal::setField<uint32_t>(r, 12, flags);
+    gal::setField<uint32_t>(r, 16, pool ? pool : uint32_t(GAL_POOL_DEFAULT));
+    const gceSTATUS status = gal::call(r);
     if (status < 0) return status;
-    if (mask) {
-        for (uint32_t i = 0; i < rectCount && status >= 0; ++i) {
-            const gcsRECT& d = destRects[i];
-            status = gco2D_SetSource(e, &sources[i]);
-            if (status < 0) return status;
-            const gcsPOINT size{d.right - d.left, d.bottom - d.top};
-            const gcsRECT streamRect{0, 0, size.x, size.y};
-            status = gco2D_MonoBlit(e, mask, &size, &streamRect, maskPacking, maskPacking, &d,
-                                    foreground, background, target->format);
-        }
-        return status;
-    }
-    if (usesSource && !stretch)
-        return gco2D_BatchBlit(e, rectCount, sources, destRects, foreground, background,
-                               target->format);
-    if (usesSource) {
-        // Each rectangle with its own source position and stretch.
-        status = gco2D_SetStretchRectFactors(e, &sources[0], &destRects[0]);
+    node->pool = gal::field<uint32_t>(r, 16) ? gal::field<uint32_t>(r, 16) : pool;
+    node->node = gal::field<uint32_t>(r, 20);
+    node->size = gal::field<uint32_t>(r, 0);
+    node->valid = 1;
+    node->physical = 0xFFFFFFFFu;
+    node->lockedType = type;
+    node->cacheable = (flags & 2) ? 1 : 0;
+    return gcvSTATUS_OK;
+}
+
+gceSTATUS gcoSURF_LockNode(gcsSURF_NODE* node, uint32_t* address, void** memory) {
+    if (!node || !node->valid) return gcvSTATUS_INVALID_ARGUMENT;
+    if (node->lockCount == 0 && node->pool != kPoolUser) {
+        gcsIO_REQUEST r = gal::request(CMD_LOCK_VIDEO_MEMORY);
+        gal::setField<uint32_t>(r, 0, node->node);
+        gal::setField<uint32_t>(r, 4, node->cacheable);
+        const gceSTATUS status = gal::call(r);
         if (status < 0) return status;
-        status = gco2D_SetSource(e, &sources[0]);
-        if (status < 0) return status;
-        const gal::Format2D* f = gal::format2D(target->format);
-        if (!f || f->planes != 1 || f->yuv) return gcvSTATUS_INVALID_ARGUMENT;
-        gal::currentSource(e).foregroundRop = foreground;
-        gal::currentSource(e).backgroundRop = background;
-        e->targetFormat = target->format;
-        return gcoHARDWARE_StartDE(e->hardware, e, gcv2D_STRETCH, rectCount, sources, rectCount,
-                                   destRects);
+        node->logical = gal::pointerField(r, 16);
+        node->physical =
+            gal::field<uint32_t>(r, 32) - (gcPLS.os ? gcPLS.os->baseAddress : 0);
+        node->locked = 1;
     }
-    return gco2D_Blit(e, rectCount, destRects, foreground, background, target->format);
+    ++node->lockCount;
+    if (address) *address = node->physical;
+    if (memory) *memory = node->logical;
+    return gcvSTATUS_OK;
+}
+
+gceSTATUS gcoSURF_UnLockNode(gcsSURF_NODE* node, uint32_t type) {
+    if (!node || !node->valid) return gcvSTATUS_INVALID_ARGUMENT;
+    if (node->lockCount == 0) return gcvSTATUS_MEMORY_UNLOCKED;  // never below zero
+    if (--node->lockCount > 0 || node->pool == kPoolUser) return gcvSTATUS_OK;
+    gcsIO_REQUEST r = gal::request(CMD_UNLOCK_VIDEO_MEMORY);
+    gal::setField<uint32_t>(r, 0, node->node);
+    gal::setField<uint32_t>(r, 8, type & ~0x200u);
+    gal::setField<uint32_t>(r, 12, 1);
+    gceSTATUS status = gal::call(r);
+    // When the GPU may still use the memory, the unlock completes as a deferred event.
+    if (status >= 0 && gal::field<uint32_t>(r, 12) != 0) status = gcoHARDWARE_CallEvent(nullptr, &r);
+    node->locked = 0;
+    return status;
+}
+
+gceSTATUS gcoSURF_NODE_Cache(gcsSURF_NODE* node, void* logical, size_t bytes, uint32_t operation) {
+    if (!node) return gcvSTATUS_INVALID_ARGUMENT;
+    if (operation < 1 || operation > 3) return gcvSTATUS_INVALID_ARGUMENT;
+    if (!node->cacheable || node->pool == kPoolUser) return gcvSTATUS_OK;
+    switch (operation) {
+    case 1: return gcoOS_CacheClean(nullptr, node->node, logical, bytes);
+    case 2: return gcoOS_CacheInvalidate(nullptr, node->node, logical, bytes);
+    default: return gcoOS_CacheFlush(nullptr, node->node, logical, bytes);
+    }
+}
+
+gceSTATUS gcoSURF_NODE_CPUCacheOperation(gcsSURF_NODE* node, uint32_t, uint32_t offset,
+                                         size_t bytes, uint32_t operation) {
+    if (!node) return gcvSTATUS_INVALID_ARGUMENT;
+    if (operation < 1 || operation > 3) return gcvSTATUS_INVALID_ARGUMENT;
+    if (!node->cacheable || node->pool == kPoolUser || !node->logical) return gcvSTATUS_OK;
+    if (uint64_t(offset) + bytes > node->size) return gcvSTATUS_INVALID_ARGUMENT;
+    return gcoSURF_NODE_Cache(node, static_cast<uint8_t*>(node->logical) + offset, bytes,
+                              operation);
+}
+
+// The settings a surface shares with other processes through a kernel shared buffer.
+struct SharedInfo {
+    uint32_t magic;
+    uint32_t orientation, colorType, colorSpace, rotation, dither, flags, offset;
+    uint64_t timeStamp;
+};
+static_assert(sizeof(SharedInfo) == 40);
+
+gceSTATUS gcoSURF_AllocShBuffer(gcoSURF s, uint64_t* id) {
+    if (!valid(s)) return gcvSTATUS_INVALID_OBJECT;
+    if (!id) return gcvSTATUS_INVALID_ARGUMENT;
+    if (!s->sharedBuffer) {
+        const gceSTATUS status = gcoHAL_CreateShBuffer(sizeof(SharedInfo), &s->sharedBuffer);
+        if (status < 0) return status;
+        s->ownsSharedBuffer = 1;
+    }
+    *id = s->sharedBuffer;
+    return gcvSTATUS_OK;
+}
+
+gceSTATUS gcoSURF_BindShBuffer(gcoSURF s, uint64_t id) {
+    if (!valid(s)) return gcvSTATUS_INVALID_OBJECT;
+    if (!id) return gcvSTATUS_INVALID_ARGUMENT;
+    const gceSTATUS status = gcoHAL_MapShBuffer(id);
+    if (status < 0) return status;
+    s->sharedBuffer = id;
+    return gcvSTATUS_OK;
+}
+
+gceSTATUS gcoSURF_PushSharedInfo(gcoSURF s) {
+    if (!valid(s)) return gcvSTATUS_INVALID_OBJECT;
+    if (!s->sharedBuffer) return gcvSTATUS_OK;
+    const SharedInfo info{kSurfMagic, s->orientation, s->colorType, s->colorSpace, s->rotation,
+                          s->dither, s->flags, s->offset, s->timeStamp};
+    return gcoHAL_WriteShBuffer(s->sharedBuffer, &info, sizeof info);
+}
+
+gceSTATUS gcoSURF_PopSharedInfo(gcoSURF s) {
+    if (!valid(s)) return gcvSTATUS_INVALID_OBJECT;
+    if (!s->sharedBuffer) return gcvSTATUS_OK;
+    SharedInfo info{};
+    uint32_t read = 0;
+    const gceSTATUS status = gcoHAL_ReadShBuffer(s->sharedBuffer, &info, sizeof info, &read);
+    if (status < 0) return status;
+    // Nothing pushed yet (or something else): the surface keeps its settings.
+    if (read != sizeof info || info.magic != kSurfMagic) return gcvSTATUS_OK;
+    s->orientation = info.orientation;
+    s->colorType = info.colorType;
+    s->colorSpace = info.colorSpace;
+    s->rotation = info.rotation;
+    s->dither = info.dither;
+    s->flags = info.flags;
+    s->offset = info.offset;
+    s->timeStamp = info.timeStamp;
+    return gcvSTATUS_OK;
 }
 
 }  // extern "C"

@@ -41,7 +41,6 @@ gceSTATUS gcoHARDWARE_MonoBlit(gcoHARDWARE hardware, gco2D engine, const void* s
                                const gcsRECT* destRect);
 gceSTATUS gcoHARDWARE_ColorPackToARGB8(uint32_t format, uint32_t colour, uint32_t* argb);
 gceSTATUS gcoHARDWARE_SetAutoFlushCycles(gcoHARDWARE hardware, uint32_t cycles);
-gceSTATUS gcoHARDWARE_ScheduleVideoMemory(uint32_t node);
 
 /* Engine. */
 gceSTATUS gco2D_Flush(gco2D engine);

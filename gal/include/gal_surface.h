@@ -126,6 +126,35 @@ gceSTATUS gcoSURF_Blit(gcoSURF source, gcoSURF target, uint32_t rectCount,
 gceSTATUS gcoSURF_Fill(gcoSURF surface);
 gceSTATUS gcoSURF_Blend(gcoSURF surface);
 gceSTATUS gcoSURF_CPUCacheOperation(gcoSURF surface, uint32_t operation);
+gceSTATUS gcoSURF_GetBottomBufferOffset(gcoSURF surface, uint32_t* offset);
+gceSTATUS gcoSURF_SetClipping(gcoSURF surface);
+gceSTATUS gcoSURF_ResetSurWH(gcoSURF surface, uint32_t width, uint32_t height,
+                             uint32_t alignedWidth, uint32_t alignedHeight, uint32_t format);
+gceSTATUS gcoSURF_SetAlignment(gcoSURF surface, uint32_t alignment);
+gceSTATUS gcoSURF_Flush(gcoSURF surface);
+gceSTATUS gcoSURF_EnableAlphaBlend(gcoSURF surface, uint8_t sourceAlpha, uint8_t targetAlpha,
+                                   uint32_t sourceAlphaMode, uint32_t targetAlphaMode,
+                                   uint32_t sourceGlobalMode, uint32_t targetGlobalMode,
+                                   uint32_t sourceFactor, uint32_t targetFactor,
+                                   uint32_t sourceColorMode, uint32_t targetColorMode);
+gceSTATUS gcoSURF_DisableAlphaBlend(gcoSURF surface);
+
+/* Video-memory nodes (also used for internal buffers). */
+gceSTATUS gcsSURF_NODE_Construct(gcsSURF_NODE* node, size_t bytes, uint32_t alignment,
+                                 uint32_t type, uint32_t flags, uint32_t pool);
+gceSTATUS gcoSURF_LockNode(gcsSURF_NODE* node, uint32_t* address, void** memory);
+gceSTATUS gcoSURF_UnLockNode(gcsSURF_NODE* node, uint32_t type);
+gceSTATUS gcoSURF_NODE_Cache(gcsSURF_NODE* node, void* logical, size_t bytes,
+                             uint32_t operation);
+gceSTATUS gcoSURF_NODE_CPUCacheOperation(gcsSURF_NODE* node, uint32_t type, uint32_t offset,
+                                         size_t bytes, uint32_t operation);
+gceSTATUS gcoHARDWARE_ScheduleVideoMemory(gcsSURF_NODE* node);
+
+/* Settings shared with other processes through the kernel's shared buffers. */
+gceSTATUS gcoSURF_AllocShBuffer(gcoSURF surface, uint64_t* id);
+gceSTATUS gcoSURF_BindShBuffer(gcoSURF surface, uint64_t id);
+gceSTATUS gcoSURF_PushSharedInfo(gcoSURF surface);
+gceSTATUS gcoSURF_PopSharedInfo(gcoSURF surface);
 
 #ifdef __cplusplus
 }

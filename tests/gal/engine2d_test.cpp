@@ -265,6 +265,60 @@ TEST_F(Engine2D, DestroyReleasesMemoryOnlyAfterItsCommandsRan) {
     EXPECT_EQ(GpuSimulator::counter("nodes"), nodes);
 }
 
+TEST_F(Engine2D, NodesLockCountAndSharedSettingsTravel) {
+    const uint64_t nodes = GpuSimulator::counter("nodes");
+    gcsSURF_NODE node{};
+    ASSERT_EQ(gcsSURF_NODE_Construct(&node, 4096, 64, 6, 0, 1), gcvSTATUS_OK);
+    EXPECT_EQ(node.physical, 0xFFFFFFFFu);
+    uint32_t address = 0;
+    void* memory = nullptr;
+    ASSERT_EQ(gcoSURF_LockNode(&node, &address, &memory), gcvSTATUS_OK);
+    ASSERT_EQ(gcoSURF_LockNode(&node, nullptr, nullptr), gcvSTATUS_OK);
+    EXPECT_NE(memory, nullptr);
+    EXPECT_EQ(address % 64, 0u);
+    EXPECT_EQ(gcoSURF_UnLockNode(&node, 6), gcvSTATUS_OK);
+    EXPECT_EQ(gcoSURF_UnLockNode(&node, 6), gcvSTATUS_OK);
+    EXPECT_EQ(gcoSURF_UnLockNode(&node, 6), gcvSTATUS_MEMORY_UNLOCKED);
+    EXPECT_EQ(gcoSURF_NODE_CPUCacheOperation(&node, 6, 0, 64, 4), gcvSTATUS_INVALID_ARGUMENT);
+    ASSERT_EQ(gcoHARDWARE_ScheduleVideoMemory(&node), gcvSTATUS_OK);
+    ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+    EXPECT_EQ(GpuSimulator::counter("nodes"), nodes);
+    gcsSURF_NODE user{};
+    user.pool = GAL_POOL_USER;
+    EXPECT_EQ(gcoHARDWARE_ScheduleVideoMemory(&user), gcvSTATUS_OK);
+
+    // A surface's settings through a shared buffer into another surface.
+    gcoSURF a = nullptr, b = nullptr;
+    ASSERT_EQ(gcoSURF_Construct(nullptr, 16, 4, 1, 6, 212, 1, &a), gcvSTATUS_OK);
+    ASSERT_EQ(gcoSURF_Construct(nullptr, 16, 4, 1, 6, 212, 1, &b), gcvSTATUS_OK);
+    uint64_t id = 0;
+    ASSERT_EQ(gcoSURF_AllocShBuffer(a, &id), gcvSTATUS_OK);
+    ASSERT_EQ(gcoSURF_BindShBuffer(b, id), gcvSTATUS_OK);
+    ASSERT_EQ(gcoSURF_PopSharedInfo(b), gcvSTATUS_OK);  // nothing pushed: unchanged
+    ASSERT_EQ(gcoSURF_SetOrientation(a, 1), gcvSTATUS_OK);
+    ASSERT_EQ(gcoSURF_SetColorSpace(a, 3), gcvSTATUS_OK);
+    ASSERT_EQ(gcoSURF_PushSharedInfo(a), gcvSTATUS_OK);
+    ASSERT_EQ(gcoSURF_PopSharedInfo(b), gcvSTATUS_OK);
+    uint32_t value = 0;
+    ASSERT_EQ(gcoSURF_QueryOrientation(b, &value), gcvSTATUS_OK);
+    EXPECT_EQ(value, 1u);
+    ASSERT_EQ(gcoSURF_GetColorSpace(b, &value), gcvSTATUS_OK);
+    EXPECT_EQ(value, 3u);
+    gcoSURF_Destroy(b);
+    gcoSURF_Destroy(a);
+
+    // A user surface takes a new size before it is mapped.
+    gcoSURF u = nullptr;
+    ASSERT_EQ(gcoSURF_Construct(nullptr, 8, 8, 1, 6, 212, GAL_POOL_USER, &u), gcvSTATUS_OK);
+    ASSERT_EQ(gcoSURF_ResetSurWH(u, 20, 10, 32, 10, 209), gcvSTATUS_OK);
+    uint32_t w = 0, h = 0;
+    int32_t stride = 0;
+    ASSERT_EQ(gcoSURF_GetAlignedSize(u, &w, &h, &stride), gcvSTATUS_OK);
+    EXPECT_EQ(stride, 64);
+    EXPECT_EQ(gcoSURF_ResetSurWH(u, 20, 10, 16, 10, 209), gcvSTATUS_INVALID_ARGUMENT);
+    gcoSURF_Destroy(u);
+}
+
 TEST_F(Engine2D, SettersRefuseWhatTheRulesRefuse) {
     gco2D e = engine_;
     EXPECT_EQ(gco2D_SetCurrentSourceIndex(e, 8), gcvSTATUS_INVALID_ARGUMENT);
