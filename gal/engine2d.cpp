@@ -23,9 +23,9 @@ constexpr uint32_t kFeatureGdiStretch = 67;
 constexpr uint32_t kFeatureDither = 48;
 constexpr uint32_t kFeatureAutoFlush = 14;
 
-bool valid(gco2D e) { return e && e->magic == gal::kEngineMagic; }
+bool valid(gco2D e) { return gal::engineValid(e); }
 
-bool feature(uint32_t n) { return gcoHAL_IsFeatureAvailable(nullptr, n) == gcvSTATUS_TRUE; }
+bool feature(uint32_t n) { return gal::chipFeature(n); }
 
 // The address rules of every source and target setter, per plane.
 gceSTATUS checkPlanes(gco2D e, uint32_t format, uint32_t tiling, uint32_t rotation,
@@ -193,6 +193,10 @@ gceSTATUS gco2D_Construct(gcoHAL hal, gco2D* engine) {
     e->superTiled = feature(kFeatureSuperTiled);
     e->reduced = feature(kFeatureReduced);
     e->alphaFeatures = feature(kFeatureAlpha);
+    for (uint32_t i = 0; i < 256; ++i) {
+        e->lookupTables[0][i] = i * 0x10101u;
+        e->lookupTables[1][i] = i * 0x100401u;
+    }
     *engine = e;
     return gcvSTATUS_OK;
 }

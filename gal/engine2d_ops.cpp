@@ -10,7 +10,7 @@
 
 namespace {
 
-bool valid(gco2D e) { return e && e->magic == gal::kEngineMagic; }
+bool valid(gco2D e) { return gal::engineValid(e); }
 
 bool plainRop(uint8_t rop) { return rop == 0xAA || rop == 0xCC || rop == 0xF0; }
 

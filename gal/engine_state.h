@@ -52,6 +52,8 @@ struct SourceSlot {
     gcsRECT clip = kDefaultClip;
     uint32_t mirrorH = 0, mirrorV = 0;
     uint32_t yuvMode = 0;
+    uint32_t lookup = 0;  // load the engine's first lookup table with this source
+    uint32_t tileConfig = 0, tileFormat = 0, tileClear = 0, tileAddress = 0xFFFFFFFFu;
     // Monochrome and masked sources.
     uint32_t monoPacking = 0, streamPacking = 0;
     uint32_t monoForeground = 0, monoBackground = 0, monoConvert = 1, monoTransparency = 0;
@@ -78,7 +80,7 @@ struct Target {
     uint32_t width = 0, height = 0;
     uint32_t rotation = 0;
     gcsRECT rect{};
-    uint32_t tileConfig = 0;
+    uint32_t tileConfig = 0, tileFormat = 0, tileClear = 0, tileAddress = 0xFFFFFFFFu;
     uint32_t keyLow = 0, keyHigh = 0;  // A8R8G8B8 lanes
 };
 
@@ -106,7 +108,12 @@ struct _gco2D {
     uint32_t processDetection = 0;
     uint32_t dither = 0;
     uint32_t yuvMode = 0;
-    uint32_t stateValues[8] = {};
+    uint32_t stateValues[8] = {};  // gco2D_SetStateU32, by key
+    uint32_t targetLookup = 0;     // load the second lookup table with the target
+    uint32_t lookupTables[2][256] = {};
+    int32_t coefficients[2][12] = {};
+    int16_t userKernels[2][153] = {};  // 17 phases x 9 taps, horizontal and vertical
+    uint32_t userKernelSet[2] = {};
     uint32_t targetFormat = 0;  // the format of the operation under way
     uint32_t clearColour = 0;  // the colour of the clear under way
 };
@@ -114,6 +121,13 @@ struct _gco2D {
 namespace gal {
 
 inline SourceSlot& currentSource(gco2D engine) { return engine->sources[engine->current]; }
+
+inline bool engineValid(gco2D engine) { return engine && engine->magic == kEngineMagic; }
+
+// Feature n of the calling thread's chip.
+inline bool chipFeature(uint32_t n) {
+    return gcoHAL_IsFeatureAvailable(nullptr, n) == gcvSTATUS_TRUE;
+}
 
 // Format facts of the 2D set (format_table.cpp).
 struct Format2D {

@@ -18,6 +18,7 @@ constexpr uint32_t kFeatureAllRops = 34;
 constexpr uint32_t kFeatureMirrorExtension = 35;
 constexpr uint32_t kFeatureNewClearColour = 36;
 constexpr uint32_t kFeatureNewPalette = 37;
+constexpr uint32_t kFeatureLookupTables = 38;
 constexpr uint32_t kMaxSplitWords = 0x10000;
 
 bool feature(gcoHARDWARE hw, uint32_t n) {
@@ -108,6 +109,12 @@ gceSTATUS emitTarget(Writer& w, const Operation& op) {
     uint32_t config = 0x80000000u | (op.hwCommand & 0xF) << 12 | (f->hwFormat & 0x1F) |
                       f->swizzle << GAL_DEST_SWIZZLE_SHIFT;
     if (t.tiling == 2 || t.tiling == 8) config |= 0x100;
+    // The second lookup table goes with the target when asked for, on chips with the tables.
+    const bool lookup = e->targetLookup && feature(op.hw, kFeatureLookupTables);
+    if (lookup) {
+        config |= 0x800;
+        TRY(w.load(GAL_STATE_LUT_TARGET, 256, e->lookupTables[1]));
+    }
     TRY(w.load(GAL_STATE_TARGET_CONFIG, {config}));
     TRY(w.load(GAL_STATE_TARGET_HEIGHT, {t.height & 0xFFFF}));
     TRY(w.load(GAL_STATE_TARGET_KEY_LOW, {t.keyLow}));
@@ -212,6 +219,8 @@ gceSTATUS emitSource(Writer& w, const Operation& op, const gal::SourceSlot& s, b
             TRY(w.load(GAL_STATE_SOURCE_KEY_LOW, {s.keyLow}));
             TRY(w.load(GAL_STATE_SOURCE_KEY_HIGH, {s.keyHigh}));
             if (s.format == 102) TRY(emitPalette(w, op));
+            if (s.lookup && feature(op.hw, kFeatureLookupTables))
+                TRY(w.load(GAL_STATE_LUT_SOURCE, 256, op.e->lookupTables[0]));
         }
         TRY(w.load(GAL_STATE_SOURCE_ORIGIN,
                    {packXY(s.rect.left, s.rect.top),

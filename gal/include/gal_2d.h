@@ -123,6 +123,22 @@ gceSTATUS gco2D_LoadMonochromeBrush(gco2D engine, uint32_t originX, uint32_t ori
 gceSTATUS gco2D_LoadColorBrush(gco2D engine, uint32_t originX, uint32_t originY,
                                uint32_t address, uint32_t format, uint64_t mask);
 
+gceSTATUS gco2D_SetTargetRect(gco2D engine, const gcsRECT* rect);
+gceSTATUS gco2D_SetYUVColorMode(gco2D engine, uint32_t mode);
+gceSTATUS gco2D_SetSourceTileStatus(gco2D engine, uint32_t config, uint32_t format,
+                                    uint32_t clear, uint32_t address);
+gceSTATUS gco2D_SetTargetTileStatus(gco2D engine, uint32_t config, uint32_t format,
+                                    uint32_t clear, uint32_t address);
+gceSTATUS gco2D_SetStateU32(gco2D engine, uint32_t key, uint32_t value);
+gceSTATUS gco2D_SetStateArrayU32(gco2D engine, uint32_t key, const uint32_t* values,
+                                 uint32_t count);
+gceSTATUS gco2D_SetStateArrayI32(gco2D engine, uint32_t key, const int32_t* values,
+                                 uint32_t count);
+gceSTATUS gco2D_SetUserFilterKernel(gco2D engine, uint32_t pass, const uint16_t* kernel);
+gceSTATUS gco2D_EnableUserFilterPasses(gco2D engine, int32_t horizontal, int32_t vertical);
+gceSTATUS gco2D_FreeFilterBuffer(gco2D engine);
+gceSTATUS gco2D_ProfileEngine(gco2D engine, void* counters);
+
 /* Operations. */
 gceSTATUS gco2D_Clear(gco2D engine, uint32_t rectCount, const gcsRECT* rects, uint32_t colour,
                       uint8_t foreground, uint8_t background, uint32_t targetFormat);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "command_stream.h"
+#include "gal/engine_state.h"
 #include "gal/gal_internal.h"
 #include "gal_states.h"
 #include "gal_surface.h"
@@ -355,6 +356,41 @@ TEST_F(Engine2D, SettersRefuseWhatTheRulesRefuse) {
     EXPECT_EQ(gco2D_CalcStretchFactor(e, 100, 50, &factor), gcvSTATUS_OK);
     EXPECT_EQ(factor, 0x20539u);
     EXPECT_EQ(gco2D_CalcStretchFactor(e, 0, 50, &factor), gcvSTATUS_NOT_SUPPORTED);
+}
+
+TEST_F(Engine2D, StateKeysTablesAndBlendingFollowTheirRules) {
+    gco2D e = engine_;
+    std::vector<int32_t> coefficients(12, 100);
+    coefficients[8] = 32768;
+    EXPECT_EQ(gco2D_SetStateArrayI32(e, 0x10003, coefficients.data(), 12), gcvSTATUS_INVALID_DATA);
+    EXPECT_EQ(e->coefficients[0][0], 0);  // nothing stored
+    coefficients[8] = 32767;
+    coefficients[11] = -0x1000000;
+    EXPECT_EQ(gco2D_SetStateArrayI32(e, 0x10003, coefficients.data(), 12), gcvSTATUS_OK);
+    EXPECT_EQ(gco2D_SetStateArrayI32(e, 0x10003, coefficients.data(), 11), gcvSTATUS_INVALID_ARGUMENT);
+    std::vector<uint32_t> table(256, 7);
+    EXPECT_EQ(gco2D_SetStateArrayU32(e, 0x10002, table.data(), 256), gcvSTATUS_OK);
+    EXPECT_EQ(gco2D_SetStateArrayU32(e, 0x10005, table.data(), 256), gcvSTATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(gco2D_SetStateU32(e, 6, 1), gcvSTATUS_NOT_SUPPORTED);
+    EXPECT_EQ(gco2D_SetStateU32(e, 2, 4), gcvSTATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(gco2D_SetStateU32(e, 8, 0), gcvSTATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(gco2D_SetTargetRect(e, nullptr), gcvSTATUS_NOT_SUPPORTED);  // no feature 118
+    EXPECT_EQ(gco2D_SetSourceTileStatus(e, 8, 212, 0, 0), gcvSTATUS_NOT_SUPPORTED);
+    EXPECT_EQ(gco2D_SetTargetTileStatus(e, 4, 212, 0, 0), gcvSTATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(gco2D_SetSourceTileStatus(e, 0, 0, 0, 0), gcvSTATUS_OK);
+    // Porter-Duff rule 2 (SrcOver): source factor one, target factor inverse alpha.
+    Surface target(32, 8);
+    ASSERT_EQ(gcoSURF_Set2DTarget(target.surface, 0), gcvSTATUS_OK);
+    ASSERT_EQ(gco2D_SetPorterDuffBlending(e, 2), gcvSTATUS_OK);
+    const gcsRECT r{0, 0, 4, 4};
+    ASSERT_EQ(gco2D_Clear(e, 1, &r, 0, 0xCC, 0xCC, 212), gcvSTATUS_OK);
+    const auto values = states(commitAndDecode());
+    EXPECT_EQ(values.at(GAL_STATE_ALPHA_CONTROL) & 1, 1u);
+    EXPECT_EQ(values.at(GAL_STATE_ALPHA_MODES) >> 8 & 7, 1u);
+    EXPECT_EQ(values.at(GAL_STATE_ALPHA_MODES) >> 12 & 7, 3u);
+    ASSERT_EQ(gco2D_DisableAlphaBlend(e), gcvSTATUS_OK);
+    // A source colour mode of 1 with a source alpha mode is refused on chips with feature 14.
+    EXPECT_EQ(gco2D_EnableAlphaBlend(e, 0xFF, 0xFF, 1, 0, 0, 0, 1, 3, 1, 0), gcvSTATUS_NOT_SUPPORTED);
 }
 
 TEST_F(Engine2D, BadRectanglesAndFormatsAreRefusedBeforeAnyWord) {
