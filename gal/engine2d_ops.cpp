@@ -119,8 +119,14 @@ gceSTATUS gcoHARDWARE_MonoBlit(gcoHARDWARE hw, gco2D e, const void* stream,
     if (s.type == gal::kSourceMono) s.monoPacking = streamPacking;
     const uint32_t inStride = streamStride(uint32_t(sourceSize->x), sourcePacking);
     const uint32_t outStride = streamStride(width, packing);
-    const uint32_t rowsPerPiece = std::max(1u, 2047u * 4 / outStride);
-    if (outStride > 2047 * 4) return gcvSTATUS_NOT_SUPPORTED;
+    // Pieces of at most 2047 words; on chips whose 2D frames stay in one 4 KB page, of at most
+    // half a page.
+    gcoHARDWARE resolved = nullptr;
+    const gceSTATUS found = gal::hardwareOf(hw, resolved);
+    if (found < 0) return found;
+    const uint32_t maxBytes = resolved->pageLimited ? 2048u : 2047u * 4;
+    if (outStride > maxBytes) return gcvSTATUS_NOT_SUPPORTED;
+    const uint32_t rowsPerPiece = std::max(1u, maxBytes / outStride);
     const auto* bits = static_cast<const uint8_t*>(stream);
     const gcsRECT savedSource = s.rect;
     std::vector<uint8_t> piece;

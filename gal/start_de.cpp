@@ -20,6 +20,7 @@ constexpr uint32_t kFeatureNewClearColour = 36;
 constexpr uint32_t kFeatureNewPalette = 37;
 constexpr uint32_t kFeatureLookupTables = 38;
 constexpr uint32_t kMaxSplitWords = 0x10000;
+constexpr uint32_t kPageBytes = 4096;
 
 bool feature(gcoHARDWARE hw, uint32_t n) {
     return n < 7 * 32 && (hw->identity.features[n / 32] >> (n % 32) & 1u) != 0;
@@ -341,7 +342,8 @@ void splitPieces(Operation& op) {
     op.pieces = std::move(split);
 }
 
-// Measures the frame, reserves it and writes it.
+// Measures the frame, reserves it and writes it. On chips whose 2D reservations must stay in
+// one 4 KB page, a frame of several pieces that would not fit a page becomes several frames.
 gceSTATUS runFrame(Operation& op, uint32_t clearColour) {
     gcoHARDWARE hw = op.hw;
     hw->window2D = nullptr;
@@ -350,6 +352,15 @@ gceSTATUS runFrame(Operation& op, uint32_t clearColour) {
     gceSTATUS status = emitFrame(op, clearColour);
     if (status < 0) return status;
     const uint32_t words = (hw->windowIndex + 1) & ~1u;
+    if (hw->pageLimited && op.pieces.size() > 1 &&
+        words * 4 + gcdCMDBUF_RESERVED_HEAD + gcdCMDBUF_RESERVED_TAIL > kPageBytes) {
+        Operation second = op;
+        const size_t half = op.pieces.size() / 2;
+        op.pieces.resize(half);
+        second.pieces.erase(second.pieces.begin(), second.pieces.begin() + long(half));
+        status = runFrame(op, clearColour);
+        return status < 0 ? status : runFrame(second, clearColour);
+    }
     if (!hw->buffer) return gcvSTATUS_NOT_SUPPORTED;
     gcoCMDBUF cmdbuf = nullptr;
     status = gcoBUFFER_Reserve(hw->buffer, size_t(words) * 4, 1, 1, &cmdbuf);

@@ -572,6 +572,27 @@ TEST(OlderChip2D, FramesFollowTheChipsRules) {
                           words[at + 14] != GAL_STALL_WORD)
                           return 21;
                   }
+                  // A wide quarter-turn blit: 64 stripes, in frames that each fit a 4 KB page
+                  // (the simulator keeps the stream of the last submission).
+                  Surface tall(1024, 1024, 212, 0x33000000u), wide(1024, 8);
+                  if (gcoSURF_Set2DTarget(wide.surface, 0) != gcvSTATUS_OK) return 26;
+                  if (gcoSURF_Set2DSource(tall.surface, 1) != gcvSTATUS_OK) return 27;
+                  const gcsRECT wideRect{0, 0, 1024, 4};
+                  if (gco2D_SetSource(e, &wideRect) != gcvSTATUS_OK) return 28;
+                  const uint64_t drawn = GpuSimulator::counter("draws");
+                  if (gco2D_Blit(e, 1, &wideRect, 0xCC, 0xCC, 212) != gcvSTATUS_OK) return 29;
+                  words = veld::test::commitAndCaptureStream();
+                  // Every frame of an older chip also ends with the patch's own 4 x 4 draw.
+                  const uint64_t draws = GpuSimulator::counter("draws") - drawn;
+                  if (draws < 64 + 2 || draws > 64 + 8) return 30;
+                  commands.clear();
+                  if (!veld::gpusim::decodeStream(words, commands, error)) return 31;
+                  size_t since = 0, largest = 0;
+                  for (const Command& c : commands) {
+                      if (c.op == Op::Load && c.address == GAL_STATE_PIPE_SELECT) since = c.offset;
+                      if (c.op == Op::Stall) largest = std::max<size_t>(largest, c.offset - since);
+                  }
+                  if (largest == 0 || largest >= 4096) return 33;
                   // A clear: the older clear-colour state, the pixels, and no fault.
                   const gcsRECT rect{8, 8, 24, 24};
                   if (gcoSURF_Clear2D(target.surface, 1, &rect, 0xFF102030u) != gcvSTATUS_OK) return 22;
