@@ -33,15 +33,7 @@ namespace {
 // ---- the byte permute of each instruction set -----------------------------------------------
 
 #if defined(__x86_64__)
-using V = __m128i;
-inline V load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const V*>(p)); }
-inline V broadcast16(const uint8_t* p) { return load(p); }
-inline void store(uint8_t* p, V v) { _mm_storeu_si128(reinterpret_cast<V*>(p), v); }
-inline V vxor(V a, V b) { return _mm_xor_si128(a, b); }
-// t[index] per byte; an index with its top bit set gives 0.
-inline V lookup(V t, V index) { return _mm_shuffle_epi8(t, index); }
-inline V lowNibbles(V x) { return _mm_and_si128(x, _mm_set1_epi8(0x0f)); }
-inline V highNibbles(V x) { return _mm_and_si128(_mm_srli_epi16(x, 4), _mm_set1_epi8(0x0f)); }
+#include "se_aes_vperm_x86.h"
 constexpr uint32_t kNeeds = cpu::kSsse3;
 #else
 using V = uint8x16_t;
@@ -63,6 +55,7 @@ inline V highNibbles(V x) { return vshrq_n_u8(x, 4); }
 constexpr uint32_t kNeeds = cpu::kNeon;
 #endif
 
+#define VELD_VPERM_ONE_BLOCK_PER_VECTOR 1
 #include "se_aes_vperm_core.h"
 
 constexpr size_t kWide = 4;
@@ -96,14 +89,7 @@ void vpDecryptEcb(const Schedule& ks, uint8_t* out, const uint8_t* in, size_t bl
 
 void vpEncryptCbc(const Schedule& ks, uint8_t* iv, uint8_t* out, const uint8_t* in,
                   size_t blocks) {
-    const Cipher<false> cipher(ks);
-    V chain = load(iv);
-    for (size_t i = 0; i < blocks; ++i) {
-        chain = vxor(chain, load(in + 16 * i));
-        cipher.template run<1>(&chain);
-        store(out + 16 * i, chain);
-    }
-    store(iv, chain);
+    encryptCbcSerial(ks, iv, out, in, blocks);
 }
 
 void vpDecryptCbc(const Schedule& ks, uint8_t* iv, uint8_t* out, const uint8_t* in,

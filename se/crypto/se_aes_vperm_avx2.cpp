@@ -2,7 +2,8 @@
 // 256-bit register (VPSHUFB permutes within each 128-bit lane, so every table is simply copied
 // into both lanes). Constant time like the SSSE3 engine, for the x86-64 CPUs that have AVX2 but
 // no AES instructions. Independent blocks (ECB, CBC decryption, CTR) run eight at a time in
-// four registers; CBC encryption, which is serial, and a last odd block are the SSSE3 engine's.
+// four registers; CBC encryption, which is serial, runs one block per 128-bit register in the
+// VEX encoding, and a last odd block is the SSSE3 engine's.
 #include "se_aes.h"
 #include "se_cpu.h"
 
@@ -36,6 +37,15 @@ inline V lowNibbles(V x) { return _mm256_and_si256(x, _mm256_set1_epi8(0x0f)); }
 inline V highNibbles(V x) { return _mm256_and_si256(_mm256_srli_epi16(x, 4), _mm256_set1_epi8(0x0f)); }
 
 #include "se_aes_vperm_core.h"
+
+// One block per 128-bit register, for CBC encryption (serial): the same rounds as the SSSE3
+// engine's, in the three-operand VEX encoding, which needs no register copies.
+namespace single {
+#include "se_aes_vperm_x86.h"
+#define VELD_VPERM_ONE_BLOCK_PER_VECTOR 1
+#include "se_aes_vperm_core.h"
+#undef VELD_VPERM_ONE_BLOCK_PER_VECTOR
+}  // namespace single
 
 constexpr size_t kWide = 4;  // registers, two blocks each
 
@@ -75,7 +85,7 @@ void decryptEcb2(const Schedule& ks, uint8_t* out, const uint8_t* in, size_t blo
 }
 
 void encryptCbc2(const Schedule& ks, uint8_t* iv, uint8_t* out, const uint8_t* in, size_t blocks) {
-    vpermEngine()->encryptCbc(ks, iv, out, in, blocks);
+    single::encryptCbcSerial(ks, iv, out, in, blocks);
 }
 
 void decryptCbc2(const Schedule& ks, uint8_t* iv, uint8_t* out, const uint8_t* in, size_t blocks) {

@@ -3,7 +3,8 @@
 // (AVX2, two blocks per vector). The including file provides, in its own anonymous namespace
 // and compiled for its instruction set: V, broadcast16 (16 bytes into every 16-byte lane),
 // vxor, lookup (per-lane byte permute; an index with the top bit set gives 0), lowNibbles and
-// highNibbles; then includes this file. The tables and their reasoning are in
+// highNibbles; then includes this file (defining VELD_VPERM_ONE_BLOCK_PER_VECTOR first, with
+// load and store, when V holds one block). The tables and their reasoning are in
 // se_aes_vperm_tables.h.
 //
 // Every S-box is computed, not looked up: the inversion in GF(2^8) runs in a tower field where
@@ -135,10 +136,12 @@ void encryptN(V* s, const Keys& k, const Consts& c, const vperm::NibbleMap& in) 
             inverseParts(s[b], c, io, jo);
             const V u = vxor(lookup(c.outIo[0], io), lookup(c.outJo[0], jo));
             const V v = vxor(lookup(c.outIo[1], io), lookup(c.outJo[1], jo));
-            // MixColumns: 2u_r ^ 3u_r+1 ^ u_r+2 ^ u_r+3 with v = 2u, then ShiftRows; the round
-            // key joins the terms that are ready first.
-            const V early = vxor(vxor(lookup(v, c.shiftRows), lookup(vxor(v, u), c.shiftRowsRot1)), k.rk[r]);
-            s[b] = vxor(early, lookup(vxor(u, lookup(u, c.rot1)), c.shiftRowsRot2));
+            // MixColumns: 2u_r ^ 3u_r+1 ^ u_r+2 ^ u_r+3 with v = 2u, then ShiftRows. Each
+            // term joins the sum as soon as it is ready (the round key with the first), which
+            // keeps the serial path of CBC encryption one step shorter.
+            const V first = vxor(lookup(v, c.shiftRows), k.rk[r]);
+            const V second = vxor(first, lookup(vxor(v, u), c.shiftRowsRot1));
+            s[b] = vxor(second, lookup(vxor(u, lookup(u, c.rot1)), c.shiftRowsRot2));
         }
     }
 #pragma GCC unroll 8
@@ -190,3 +193,18 @@ struct Cipher {
     }
 };
 
+#if defined(VELD_VPERM_ONE_BLOCK_PER_VECTOR)
+// CBC encryption is serial: one block at a time, for the includers whose V holds one block
+// (they provide load and store as well).
+void encryptCbcSerial(const Schedule& ks, uint8_t* iv, uint8_t* out, const uint8_t* in,
+                      size_t blocks) {
+    const Cipher<false> cipher(ks);
+    V chain = load(iv);
+    for (size_t i = 0; i < blocks; ++i) {
+        chain = vxor(chain, load(in + 16 * i));
+        cipher.template run<1>(&chain);
+        store(out + 16 * i, chain);
+    }
+    store(iv, chain);
+}
+#endif
