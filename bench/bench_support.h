@@ -8,6 +8,9 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
 #include <vector>
 
 namespace veld::bench {
@@ -33,6 +36,17 @@ double nanosEach(F body, int count) {
         benchmark::ClobberMemory();
     }
     return (threadNanos() - start) / count;
+}
+
+// Prints the CPU's model and flags, which belong beside every figure.
+inline void printCpu() {
+    std::ifstream in("/proc/cpuinfo");
+    std::string line, model, flags;
+    while (std::getline(in, line) && (model.empty() || flags.empty())) {
+        if (model.empty() && line.rfind("model name", 0) == 0) model = line.substr(line.find(':') + 2);
+        if (flags.empty() && line.rfind("flags", 0) == 0) flags = line.substr(line.find(':') + 2);
+    }
+    std::printf("CPU: %s\nCPU flags: %s\n", model.c_str(), flags.c_str());
 }
 
 }  // namespace veld::bench

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "se_bench_support.h"
 #include "se_core.h"
 #include "se_device.h"
 #include "se_engine.h"
@@ -32,8 +33,7 @@ namespace {
 namespace wire = veld::seDevice::wire;
 using veld::bench::median;
 
-std::string gRoot;
-pid_t gTw = -1;
+veld::bench::TrustedWorldRoot gWorld;
 sem_t* gRawSem = nullptr;
 VELD_SE_CTX gCtx{};
 uint8_t gKey[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
@@ -42,46 +42,10 @@ VELD_SE_CHAIN gKeyChain{reinterpret_cast<uintptr_t>(gKey), 16};
 VELD_SE_CHAIN gIvChain{reinterpret_cast<uintptr_t>(gIv), 16};
 std::vector<uint8_t> gData(1 << 20);
 
-double nowNs() {
-    return std::chrono::duration<double, std::nano>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-bool startSimulator() {
-    char pattern[] = "/tmp/vsb.XXXXXX";
-    gRoot = mkdtemp(pattern);
-    std::filesystem::create_directories(gRoot + "/tmp");
-    setenv("VELD_ROOT", gRoot.c_str(), 1);
-    setenv("VELD_NS", ("vsbench" + std::to_string(getpid())).c_str(), 1);
-    setenv("VELD_SIM", "1", 1);
-    setenv("VELD_LOG", (gRoot + "/se.log").c_str(), 1);
-    gTw = fork();
-    if (gTw == 0) {
-        const std::string program = std::string(VELD_BIN_DIR) + "/sim/veld_tw";
-        execl(program.c_str(), program.c_str(), "--root", gRoot.c_str(), nullptr);
-        _exit(127);
-    }
-    struct stat st{};
-    for (int i = 0; i < 500; ++i) {
-        if (stat(veld::seam::simSocket("tw").c_str(), &st) == 0) return true;
-        usleep(10000);
-    }
-    return false;
-}
 
 void stopAll() {
-    VELD_SE_Shutdown();
-    if (gTw > 0) {
-        kill(gTw, SIGTERM);
-        waitpid(gTw, nullptr, 0);
-    }
     if (gRawSem) sem_close(gRawSem);
-    const std::string ns = std::getenv("VELD_NS");
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm"))
-        if (entry.path().filename().string().find(ns) != std::string::npos)
-            std::filesystem::remove(entry.path());
-    std::filesystem::remove_all(gRoot);
+    gWorld.stop();
 }
 
 // ---- the peers ----
@@ -157,7 +121,7 @@ double handOffNs(bool engine, int rounds) {
             else sem_post(gRawSem);
         }
     };
-    const double start = nowNs();
+    const double start = veld::bench::nowNs();
     const pid_t other = fork();
     if (other == 0) {
         play(1);
@@ -165,45 +129,16 @@ double handOffNs(bool engine, int rounds) {
     }
     play(0);
     waitpid(other, nullptr, 0);
-    const double ns = (nowNs() - start) / (2.0 * rounds);
+    const double ns = (veld::bench::nowNs() - start) / (2.0 * rounds);
     munmap(const_cast<uint32_t*>(turn), 4096);
     return ns;
 }
 
-template <typename A, typename B>
-void interleaved(const char* what, A ours, B peer, int samples, int batch, double target) {
-    std::vector<double> o, p;
-    for (int i = 0; i < samples; ++i) {
-        double t = nowNs();
-        for (int j = 0; j < batch; ++j) ours();
-        o.push_back((nowNs() - t) / batch);
-        t = nowNs();
-        for (int j = 0; j < batch; ++j) peer();
-        p.push_back((nowNs() - t) / batch);
-    }
-    const double mo = median(o), mp = median(p);
-    std::printf("%-44s %12.0f ns %12.0f ns %8.2f", what, mo, mp, mo / mp);
-    if (target > 0) std::printf("   (target within %.1fx)", target);
-    std::printf("\n");
-}
-
-std::string cpuFlags() {
-    std::ifstream in("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("flags", 0) == 0 || line.rfind("Features", 0) == 0) {
-            std::string out;
-            for (const char* f : {" aes", " pclmulqdq", " sse4_2", " avx2", " avx512f", " sha_ni",
-                                  " neon", " sha2"})
-                if ((line + " ").find(std::string(f) + " ") != std::string::npos) out += f;
-            return out.empty() ? " (none of aes, sse4_2, avx2, sha_ni, neon)" : out;
-        }
-    return " (unknown)";
-}
+using veld::bench::interleaved;
 
 void printRatios() {
     std::printf("\nsecure engine against its peers (interleaved medians); CPU flags:%s\n",
-                cpuFlags().c_str());
+                veld::bench::cpuFlags().c_str());
     std::printf("%-44s %15s %15s %8s\n", "", "ours", "peer", "ratio");
     interleaved("L000+L001 / sem_wait+sem_post", engineLock, rawLock, 200, 1000, 1.5);
     std::vector<double> ours, peer;
@@ -222,7 +157,7 @@ void printRatios() {
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    if (!startSimulator()) {
+    if (!gWorld.start("/tmp/vsb.XXXXXX", "vsbench")) {
         std::fprintf(stderr, "se_bench: the trusted-world simulator did not start\n");
         stopAll();
         return 1;
@@ -232,7 +167,7 @@ int main(int argc, char** argv) {
     gEchoFd = wire::connectSimulator();
     if (VELD_SE_Initialize(nullptr) != 0 || VELD_SE_G000(&gCtx) != 0 ||
         VELD_SE_G002(&gCtx, &gKeyChain) != 0 || VELD_SE_G005(&gCtx, &gIvChain) != 0 || gEchoFd < 0) {
-        std::fprintf(stderr, "se_bench: the engine did not attach (see %s/se.log)\n", gRoot.c_str());
+        std::fprintf(stderr, "se_bench: the engine did not attach (see %s/se.log)\n", gWorld.root.c_str());
         stopAll();
         return 1;
     }

@@ -45,6 +45,10 @@ St hashOperation(ProcessRecord& p, const VELD_SE_HASH_REQUEST& request);
 St rsaOperation(ProcessRecord& p, VELD_SE_RSA_REQUEST& request);
 St simpleCommand(ProcessRecord& p, uint32_t command, uint32_t headerWord2 = 0);
 St makeCurrent(ProcessRecord& p, VELD_SE_CTX* ctx);
+// In-place AES-CBC under the store key with a vector the trusted world generates into
+// `vector` (seal), or with the given vector (unseal); se_wrappers.cpp.
+St sealInPlace(ProcessRecord& p, uint8_t* vector, uint8_t* data, uint32_t length);
+St unsealInPlace(ProcessRecord& p, const uint8_t* vector, uint8_t* data, uint32_t length);
 
 // Shutdown waits for the calls running in this process: they hold this shared.
 inline UseGuard& useMutex() {

@@ -22,6 +22,7 @@
 #include "se_log.h"
 #include "se_permanent_log.h"
 #include "se_random.h"
+#include "se_rpmb_shared.h"
 
 namespace veld::se {
 namespace {
@@ -243,6 +244,7 @@ int coreInitialize(const char* storePath) {
 void detach() {
     release(gInfo);
     logClose();
+    rpmbClose();
     lockClose();
 }
 

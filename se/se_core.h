@@ -83,6 +83,7 @@ struct Bookkeeping {
     uint32_t reinitCount;     // re-initialisations after lost state
     uint32_t openPid[kOpenSlots];    // contexts open per process, for the dead-process clean-up
     uint32_t openCount[kOpenSlots];
+    uint32_t storeInvalidCounted;  // the secure store's invalid data was counted this boot
 };
 
 // The shared record is 760 bytes on both word sizes; on 64-bit the current-context word

@@ -25,6 +25,8 @@
 
 #include "se_channel.h"
 #include "se_core.h"
+#include "se_debug.h"
+#include "se_debug_info.h"
 #include "se_device.h"
 #include "se_hooks.h"
 #include "se_log.h"
@@ -77,8 +79,8 @@ int openQueue() {
     return id;
 }
 
-// Starts a detached thread at real-time FIFO priority 1, or at normal priority where the
-// process may not use real-time scheduling (a PC's user), which it logs once.
+}  // namespace
+
 bool startThread(void* (*entry)(void*), void* argument, bool realtime) {
     pthread_attr_t attr;
     pthread_attr_init(&attr);
@@ -106,6 +108,8 @@ bool startThread(void* (*entry)(void*), void* argument, bool realtime) {
     }
     return rc == 0;
 }
+
+namespace {
 
 void* messageThread(void*) {
     gFlags.fetch_or(1);
@@ -176,6 +180,13 @@ void closeCommand(const char* argument, char* reply, size_t room) {
     std::snprintf(reply, room, "Done.");
 }
 
+void dmaUsageCommand(const char* argument, char* reply, size_t room) {
+    unsigned interval = 0;
+    if (std::sscanf(argument, ":%u", &interval) != 1) interval = 0;
+    _SE_DBG04(interval);
+    if (room) reply[0] = '\0';
+}
+
 void rpmbCommand(const char* argument, char* reply, size_t room) {
     int number = 0;
     if (std::sscanf(argument, "%d", &number) != 1) {
@@ -190,113 +201,6 @@ void rpmbCommand(const char* argument, char* reply, size_t room) {
     std::snprintf(reply, room, "Done.");
 }
 
-// Appends printf-style text to `out`, never beyond `room`.
-struct Text {
-    char* out;
-    size_t room;
-    size_t used = 0;
-    void add(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-        if (used + 1 >= room) return;
-        va_list args;
-        va_start(args, format);
-        const int n = std::vsnprintf(out + used, room - used, format, args);
-        va_end(args);
-        if (n > 0) used = std::min(room - 1, used + static_cast<size_t>(n));
-    }
-};
-
-// "Print Process Info.": build, firmware version, OTP and the records' fields. The trusted
-// world is asked only when the lock comes within a short time: the requester may hold it.
-void processInfo(char* reply, size_t room) {
-    Text t{reply, room};
-    t.add("Build : %s %s (%s)\n", __DATE__, __TIME__, "veld");
-    if (seLockWithin(100) == 0) {
-        char version[64] = {};
-        VELD_SE_TRUSTED_OP versionOp{0x7FFFFFFFu, 0, reinterpret_cast<uintptr_t>(version), sizeof version};
-        VELD_SE_TRUSTED_OP otpOp{0x7FFFFFFEu, 0, 0, 0};
-        ProcessRecord* p = getProcessRecord();
-        const bool haveVersion = p && trustedOperation(*p, versionOp) == St::Ok && versionOp.result == 0;
-        const bool otpValid = p && trustedOperation(*p, otpOp) == St::Ok && otpOp.result == 0;
-        seUnlock();
-        version[sizeof version - 1] = '\0';
-        if (haveVersion) t.add("TZFW Version : %s\n", version);
-        else t.add("TZFW Version Error!\n");
-        t.add("OTP Key : %s\n", otpValid ? "Valid" : "Invalid");
-    } else {
-        t.add("TZFW Version : (engine busy)\nOTP Key : (engine busy)\n");
-    }
-    const ProcessRecord& p = processRecord();
-    t.add("pInfo.bInit = %u\npInfo.numOfOpenedCtx = %u\npInfo.pid = %u\npInfo.devFd = %d\n"
-          "pInfo.cacheFd = %d\npInfo.memInfo = {0x%x, 0x%x, 0x%x, 0x%x, 0x%x, 0x%x}\n"
-          "pInfo.bufferAddr = 0x%x\npInfo.bufferLength = 0x%x\n",
-          p.bInit, p.numOfOpenedCtx, p.pid, p.devFd, p.cacheFd, p.memInfo.base, p.memInfo.size,
-          p.memInfo.secureBase, p.memInfo.secureSize, p.memInfo.tempSecureDataBase,
-          p.memInfo.tempSecureDataSize, p.bufferAddr, p.bufferLength);
-    if (const SharedRecord* s = p.pSharedInfo) {
-        t.add("sharedInfo.bInit = %u\nsharedInfo.bInitSeStore = %u\nsharedInfo.bInitRPMB = %u\n"
-              "sharedInfo.bCachedBuffer = %u\nsharedInfo.numOfOpenedCtx = %u\n"
-              "sharedInfo.currentPid = %u\nsharedInfo.numOfSeStoreData = %u\n"
-              "sharedInfo.seStoreUsage = %u\nsharedInfo.seStorePath = %.255s\n"
-              "sharedInfo.lockPid = %d\nsharedInfo.recursiveOwner = %d\n"
-              "sharedInfo.pidLockSecureMem = %d\nsharedInfo.permanentLogPoint = %u\n"
-              "sharedInfo.bSuspended = %u\nsharedInfo.resumeFlags = 0x%x\nsharedInfo.bVerified = %u\n",
-              s->bInit, s->bInitSeStore, s->bInitRPMB, s->bCachedBuffer, s->numOfOpenedCtx,
-              s->currentPid, s->numOfSeStoreData, s->seStoreUsage, s->seStorePath, s->lockPid,
-              s->recursiveOwner, s->pidLockSecureMem, s->permanentLogPoint, s->bSuspended,
-              s->resumeFlags, s->bVerified);
-        for (int i = 0; i < 4; ++i)
-            t.add("sharedInfo.secureArea[%d] = {%u, 0x%x, 0x%x}\n", i, s->secureArea[i].inUse,
-                  s->secureArea[i].base, s->secureArea[i].size);
-    }
-}
-
-// The DMA usage monitor: every interval the trusted world's byte counter, as a rate.
-std::atomic<bool> gDmaMonitor{false};
-std::atomic<uint32_t> gDmaInterval{5000};
-
-void* dmaMonitorThread(void*) {
-    uint32_t last = 0;
-    auto lastTime = std::chrono::steady_clock::now();
-    bool first = true;
-    while (gDmaMonitor.load()) {
-        VELD_SE_TRUSTED_OP op{0x7FFFFFFDu, 0, 0, 0};
-        if (seLock() == 0) {
-            ProcessRecord* p = getProcessRecord();
-            const bool ok = p && trustedOperation(*p, op) == St::Ok;
-            seUnlock();
-            const auto now = std::chrono::steady_clock::now();
-            const double ms = std::chrono::duration<double, std::milli>(now - lastTime).count();
-            if (ok && !first && ms > 0) {
-                const uint32_t bytes = op.result - last;
-                SE_LOG(2, "DMA Usage : %.2f Mbps (%.2f MBps : %u/%llu)\n",
-                       bytes * 8.0 / 1e6 / (ms / 1000), bytes / 1e6 / (ms / 1000), bytes,
-                       static_cast<unsigned long long>(ms));
-            }
-            first = false;
-            last = op.result;
-            lastTime = now;
-        }
-        for (uint32_t waited = 0; waited < gDmaInterval.load() && gDmaMonitor.load(); waited += 10)
-            ::usleep(10000);
-    }
-    return nullptr;
-}
-
-void dmaUsageCommand(const char* argument, char* reply, size_t room) {
-    if (gDmaMonitor.exchange(false)) {
-        SE_LOG(2, "Off\n");
-    } else {
-        unsigned interval = 0;
-        if (std::sscanf(argument, ":%u", &interval) != 1 || interval < 1 || interval > 3600000)
-            interval = 5000;
-        gDmaInterval.store(interval);
-        gDmaMonitor.store(true);
-        SE_LOG(2, "On (Interval : %u)\n", interval);
-        if (!startThread(dmaMonitorThread, nullptr, true)) gDmaMonitor.store(false);
-    }
-    if (room) reply[0] = '\0';
-}
-
 struct Command {
     const char* prefix;
     void (*handler)(const char* argument, char* reply, size_t room);
@@ -304,7 +208,8 @@ struct Command {
 constexpr Command kCommands[] = {
     {"close:", closeCommand},
     {"RPMB:", rpmbCommand},
-    {"p-info", [](const char*, char* reply, size_t room) { processInfo(reply, room); }},
+    // The requester may hold the lock: the trusted world is asked only if it comes soon.
+    {"p-info", [](const char*, char* reply, size_t room) { processInfoText(reply, room, 100); }},
     {"p-dma_usage", dmaUsageCommand},
 };
 

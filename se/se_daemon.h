@@ -14,6 +14,9 @@ constexpr int kNetlinkProtocol = 31;
 constexpr size_t kNetlinkBuffer = 4112;
 constexpr size_t kRelayTextBytes = 256;
 
+// Starts a detached thread at real-time FIFO priority 1, or at normal priority where the
+// process may not use real-time scheduling (a PC's user), which it logs once; false on failure.
+bool startThread(void* (*entry)(void*), void* argument, bool realtime);
 // Sends a queue message to the daemon without waiting; 0 or -1.
 int veldd00(long type, const void* data, size_t size);
 // Clears the log writer's stop flag (the writer may start again).

@@ -1,6 +1,5 @@
-// Calls into the secure store, replay-protected storage and permanent log (see se_hooks.h).
-// The store and replay-protected storage are placeholders that succeed until those modules
-// land; permanent-log lines go to the permanent log.
+// Permanent-log lines (see se_hooks.h). The secure store's calls live in se_store.cpp,
+// replay-protected storage in se_rpmb.cpp.
 #include "se_hooks.h"
 
 #include <cstdarg>
@@ -10,11 +9,6 @@
 #include "se_permanent_log.h"
 
 namespace veld::se {
-
-int storeInitialize(ProcessRecord&) { return 0; }
-int storeDataInitialize(ProcessRecord&) { return 0; }
-int rpmbInitialize(ProcessRecord&) { return 0; }
-int rpmbDaemonCommand(int) { return 0; }
 
 void permanentLog(const char* format, ...) {
     char line[kLogLineBytes];

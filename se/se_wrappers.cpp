@@ -99,19 +99,6 @@ int32_t compare(uint32_t first, uint32_t second, uint32_t length) {
     });
 }
 
-// Store-key encryption of `data` with a fresh vector written to `vector`.
-St sealInPlace(ProcessRecord& p, uint8_t* vector, uint8_t* data, uint32_t length) {
-    St st = vectorRecord(p, vector, true);
-    return st == St::Ok ? cryptInPlace(p, data, length, true, kStoreKey, kRecordVector) : st;
-}
-
-St unsealInPlace(ProcessRecord& p, const uint8_t* vector, uint8_t* data, uint32_t length) {
-    uint8_t copy[16];
-    std::memcpy(copy, vector, 16);
-    St st = vectorRecord(p, copy, false);
-    return st == St::Ok ? cryptInPlace(p, data, length, false, kStoreKey, kRecordVector) : st;
-}
-
 // VELD_SE_SB010/SB011: the common key with the vector as the second chain.
 int32_t commonCrypt(const uint8_t* src, uint32_t length, uint8_t* out, uint32_t* outSize,
                     bool encrypt) {
@@ -150,6 +137,22 @@ int32_t commonCrypt(const uint8_t* src, uint32_t length, uint8_t* out, uint32_t*
 }
 
 }  // namespace
+
+namespace veld::se {
+
+St sealInPlace(ProcessRecord& p, uint8_t* vector, uint8_t* data, uint32_t length) {
+    St st = vectorRecord(p, vector, true);
+    return st == St::Ok ? cryptInPlace(p, data, length, true, kStoreKey, kRecordVector) : st;
+}
+
+St unsealInPlace(ProcessRecord& p, const uint8_t* vector, uint8_t* data, uint32_t length) {
+    uint8_t copy[16];
+    std::memcpy(copy, vector, 16);
+    St st = vectorRecord(p, copy, false);
+    return st == St::Ok ? cryptInPlace(p, data, length, false, kStoreKey, kRecordVector) : st;
+}
+
+}  // namespace veld::se
 
 extern "C" {
 

@@ -72,6 +72,22 @@ bool fail(DecodeError& error, uint32_t offset, const char* reason) {
     return false;
 }
 
+// Words of a load of `count` states with its padding. The usual counts take branches, which
+// the processor predicts, so that finding the next command does not wait for this command's
+// word to be loaded and taken apart; the empty statements keep the compiler from turning the
+// branches into conditional moves.
+inline size_t loadLength(uint32_t count) {
+    if (count == 1) {
+        asm volatile("");
+        return 2;
+    }
+    if (count <= 3) {
+        asm volatile("");
+        return 4;
+    }
+    return (count + 2) & ~1u;
+}
+
 }  // namespace
 
 const char* stateName(uint32_t byteAddress) {
@@ -81,49 +97,47 @@ const char* stateName(uint32_t byteAddress) {
 }
 
 bool decodeStream(std::span<const uint32_t> words, std::vector<Command>& out, DecodeError& error) {
-    if (words.size() % 2 != 0)
-        return fail(error, uint32_t(words.size() * 4 - 4), "stream is not a whole number of 8-byte units");
+    const size_t n = words.size();
+    if (n % 2 != 0) return fail(error, uint32_t(n * 4 - 4), "stream is not a whole number of 8-byte units");
+    // Every command takes at least two words.
+    out.reserve(out.size() + n / 2);
+    const uint32_t* w = words.data();
     size_t i = 0;
-    while (i < words.size()) {
+    while (i < n) {
+        const uint32_t word = w[i];
         const uint32_t offset = uint32_t(i * 4);
-        const uint32_t word = words[i];
-        const uint32_t opcode = word >> 27;
-        Command c{};
-        c.offset = offset;
-        switch (opcode) {
-        case GAL_OP_LOAD_STATE: {
+        // State loads are nearly all of a stream: their path comes first and has no calls.
+        if ((word >> 27) == GAL_OP_LOAD_STATE) {
             uint32_t count = (word >> 16) & 0x3FFu;
-            if (count == 0) count = 1024;
+            // A predicted branch, not arithmetic: it keeps the count off the chain from one
+            // command word to the next.
+            if (count == 0) [[unlikely]] count = 1024;  // 1024 is written as 0
             const uint32_t address = word & 0xFFFFu;
-            if (uint64_t(address) + count > GAL_STATE_SPACE)
+            if (address + count > GAL_STATE_SPACE)
                 return fail(error, offset, "state address outside the register file");
-            const size_t length = (1 + count + 1) & ~size_t(1);
-            if (i + length > words.size()) return fail(error, offset, "state load runs past the stream");
-            if ((1 + count) % 2 && words[i + 1 + count] != 0)
+            const size_t length = loadLength(count);
+            if (length > n - i) return fail(error, offset, "state load runs past the stream");
+            if (!(count & 1u) && w[i + 1 + count] != 0)
                 return fail(error, offset, "state load padding is not zero");
-            c.op = Op::Load;
-            c.address = address * 4;
-            c.count = count;
-            c.fixedPoint = (word >> 26) & 1u;
-            c.data = words.subspan(i + 1, count);
+            out.emplace_back(offset, count, Op::Load, ((word >> 26) & 1u) != 0, w + i + 1);
             i += length;
-            break;
+            continue;
         }
+        switch (word >> 27) {
         case GAL_OP_NOP:
             if (word != GAL_NOP_WORD) return fail(error, offset, "malformed no-op");
-            c.op = Op::Nop;
+            out.emplace_back(offset, 0, Op::Nop, false, w + i + 1);
             i += 2;
             break;
         case GAL_OP_STALL:
-            if (word != GAL_STALL_WORD || words[i + 1] != GAL_SEMAPHORE_TOKEN)
+            if (word != GAL_STALL_WORD || w[i + 1] != GAL_SEMAPHORE_TOKEN)
                 return fail(error, offset, "malformed stall");
-            c.op = Op::Stall;
+            out.emplace_back(offset, 0, Op::Stall, false, w + i + 1);
             i += 2;
             break;
         case GAL_OP_TRAILER:
             if (word != GAL_TRAILER_WORD) return fail(error, offset, "malformed trailing word pair");
-            c.op = Op::Trailer;
-            c.address = words[i + 1];
+            out.emplace_back(offset, 0, Op::Trailer, false, w + i + 1);
             i += 2;
             break;
         case GAL_OP_START_DE: {
@@ -132,19 +146,15 @@ bool decodeStream(std::span<const uint32_t> words, std::vector<Command>& out, De
             if (rects == 0) return fail(error, offset, "draw without a rectangle");
             if (word & 0xFFu) return fail(error, offset, "reserved bits set in a draw");
             const size_t payload = 2 * size_t(rects) + ((inlineWords + 1) & ~1u);
-            if (i + 2 + payload > words.size()) return fail(error, offset, "draw runs past the stream");
-            if (words[i + 1] != 0) return fail(error, offset, "draw padding is not zero");
-            c.op = Op::Draw;
-            c.count = rects;
-            c.inlineWords = inlineWords;
-            c.data = words.subspan(i + 2, 2 * size_t(rects) + inlineWords);
+            if (2 + payload > n - i) return fail(error, offset, "draw runs past the stream");
+            if (w[i + 1] != 0) return fail(error, offset, "draw padding is not zero");
+            out.emplace_back(offset, rects, Op::Draw, false, w + i + 2);
             i += 2 + payload;
             break;
         }
         default:
             return fail(error, offset, "unknown opcode");
         }
-        out.push_back(c);
     }
     return true;
 }
@@ -155,7 +165,7 @@ std::string describe(const Command& c) {
     switch (c.op) {
     case Op::Load:
         for (uint32_t k = 0; k < c.count; ++k) {
-            const uint32_t address = c.address + 4 * k;
+            const uint32_t address = c.address() + 4 * k;
             const char* name = stateName(address);
             std::snprintf(line, sizeof line, "0x%06x LOAD%s 0x%05x%s%s = 0x%08x\n", c.offset,
                           c.fixedPoint ? "X" : "", address, *name ? " " : "", name, c.data[k]);
@@ -169,14 +179,14 @@ std::string describe(const Command& c) {
         std::snprintf(line, sizeof line, "0x%06x STALL token 0x%x\n", c.offset, GAL_SEMAPHORE_TOKEN);
         return line;
     case Op::Trailer:
-        std::snprintf(line, sizeof line, "0x%06x TRAILER target 0x%08x\n", c.offset, c.address);
+        std::snprintf(line, sizeof line, "0x%06x TRAILER target 0x%08x\n", c.offset, c.address());
         return line;
     case Op::Draw:
         for (uint32_t r = 0; r < c.count; ++r) {
             const uint32_t a = c.data[2 * r], b = c.data[2 * r + 1];
             std::snprintf(line, sizeof line, "0x%06x DRAW (%u, %u) to (%u, %u)%s\n", c.offset,
                           a & 0xFFFF, a >> 16, b & 0xFFFF, b >> 16,
-                          c.inlineWords && r == 0 ? " with inline data" : "");
+                          c.inlineWords() && r == 0 ? " with inline data" : "");
             text += line;
         }
         return text;

@@ -1,7 +1,13 @@
-// The simulated GPU's software 2D core, stage 1: it runs a decoded command stream against its
-// register file and draws into video memory: clear, and blit with ROP 0xCC, on the 32-bit
-// formats, clipped. Every pixel access is checked against the allocated nodes first; an
-// access outside them is a GPU fault and nothing is written.
+// The simulated GPU's software 2D core: it runs a decoded command stream against its register
+// file and draws into video memory. Clear, line, blit and stretch blit on every 2D format the
+// driver's format table lists (RGB and alpha formats read and written, INDEX8 through the
+// palette, YUV as sources), with the 256 ternary raster operations over pattern, source and
+// destination, colour keys and transparency modes, monochrome and masked sources fed inline,
+// rotation and mirroring, clipping. The meaning of each state is the one gal_states.h gives.
+//
+// Every pixel access is checked against the allocated nodes before anything is written; an
+// access outside them, or a read outside the source surface, is a GPU fault and the draw
+// writes nothing.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +18,7 @@
 
 #include "command_stream.h"
 #include "gpu_profile.h"
+#include "raster.h"
 
 namespace veld::gpusim {
 
@@ -27,25 +34,33 @@ public:
     void execute(const std::vector<Command>& commands);
 
     uint32_t state(uint32_t byteAddress) const { return registers_[byteAddress / 4]; }
+    // The rotation state as the masked loads of 0x12BC left it.
+    uint32_t rotation() const { return rotation_; }
     uint64_t draws() const { return draws_; }
     uint64_t pixels() const { return pixels_; }
 
 private:
-    struct Rect {
-        int32_t left, top, right, bottom;
-    };
-    void draw(uint32_t topLeft, uint32_t bottomRight);
-    bool clipped(uint32_t topLeft, uint32_t bottomRight, Rect& r) const;
-    // The offset in video memory of a GPU address, or false (fault counted).
-    bool region(uint32_t gpuAddress, uint32_t stride, const Rect& r, uint64_t& offset);
-    void clear(const Rect& r);
-    void blit(const Rect& r, const Rect& unclipped);
+    void load(uint32_t byteAddress, uint32_t value);
+    void draw(const Command& c, uint32_t index);
+    void line(uint32_t start, uint32_t end, const Area& bounds);
+    // Resolves a plane: the memory rectangle `m` of `bytesPerPixel`-byte pixels at a GPU
+    // address and stride must lie in one node. Returns the host pointer of the plane's
+    // first byte, or null (fault counted).
+    uint8_t* plane(uint32_t gpuAddress, uint32_t stride, const Area& m, uint32_t bytesPerPixel);
+    bool target(RasterJob& job, uint32_t config);
+    bool source(RasterJob& job, const Command& c);
+    bool brush(RasterJob& job);
+    void blending(RasterJob& job) const;
+    bool stream(RasterJob& job, const Command& c);
+    const uint32_t* palette() const;
+    bool fail(const char* what, uint64_t a, uint64_t b);
 
     uint8_t* memory_;
     const ChipProfile& profile_;
     Inside inside_;
     Fault fault_;
     std::vector<uint32_t> registers_;
+    uint32_t rotation_ = 0;
     uint64_t draws_ = 0, pixels_ = 0;
 };
 

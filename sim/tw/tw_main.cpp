@@ -29,6 +29,7 @@
 
 #include "seam.h"
 #include "se_device.h"
+#include "sim_socket.h"
 #include "tw_world.h"
 
 namespace {
@@ -340,28 +341,10 @@ int main(int argc, char** argv) {
     installImages();
 
     const std::string path = seam::simSocket("tw");
-    std::error_code ec;
-    fs::create_directories(fs::path(path).parent_path(), ec);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-        std::fprintf(stderr, "veld_tw: socket path too long: %s\n", path.c_str());
-        return 1;
-    }
-    // Bound under a temporary name and renamed once listening, so that the socket's path
-    // appears only when clients can connect.
-    const std::string temporary = path + ".new";
-    if (temporary.size() >= sizeof address.sun_path) {
-        std::fprintf(stderr, "veld_tw: socket path too long: %s\n", temporary.c_str());
-        return 1;
-    }
-    std::memcpy(address.sun_path, temporary.c_str(), temporary.size() + 1);
-    const int listenFd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    ::unlink(temporary.c_str());
-    if (listenFd < 0 || ::bind(listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::chmod(temporary.c_str(), 0666) != 0 || ::listen(listenFd, 64) != 0 ||
-        ::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::perror("veld_tw: socket");
+    std::string error;
+    const int listenFd = sim::listenSimulator("tw", error);
+    if (listenFd < 0) {
+        std::fprintf(stderr, "veld_tw: %s\n", error.c_str());
         return 1;
     }
     note("veld_tw serving on %s\n", path);

@@ -75,10 +75,13 @@ World::World(uint8_t* window, const std::vector<uint8_t>& otp) : window_(window)
     derive("common", otp, commonKey_, sizeof commonKey_);
     derive("store", otp, storeKey_, sizeof storeKey_);
     derive("store-mac", otp, storeMacKey_, sizeof storeMacKey_);
+    derive("store-mask", otp, maskKey_, sizeof maskKey_);
+    derive("rpmb", otp, rpmbKey_, sizeof rpmbKey_);
 }
 
 World::~World() {
     if (secure_) ::munmap(secure_, kSecureEnd - kSecureBase);
+    EVP_PKEY_free(rsaKey_);
 }
 
 uint8_t* World::physical(uint32_t address, uint32_t length) {
@@ -137,6 +140,9 @@ int World::ioctl(uint32_t request, uint8_t* argument, size_t length, int pid) {
         break;
     case 0x000053FEu:  // initialisation done
         break;
+    case 0x00005300u:  // the eMMC through the daemon (indirect) or directly
+        if (!rpmbIndirect_ || static_cast<uint32_t>(pid) == stats_.netlinkPid) error = EPERM;
+        break;
     default:
         error = ENOTTY;
     }
@@ -177,7 +183,8 @@ int32_t World::runCommand(uint32_t header[8], int pid) {
     switch (command) {
     case 4: case 5: case 16: case 33: case 0x8200FF06u: case 0x8200FF07u:
         return 0;
-    case 6: case 98: case 114:
+    case 98: return rsa();
+    case 6: case 114:
         debugText("command " + std::to_string(command) + " is not implemented");
         return kNotImplemented;
     case 17: case 18: {
@@ -233,6 +240,7 @@ int32_t World::blockOperation() {
     case 1: key = uniqueKey_; break;
     case 2: key = commonKey_; break;
     case 3: key = storeKey_; break;
+    case 4: key = maskKey_; break;
     }
     static const uint8_t kZero[16] = {};
     const uint8_t* iv = nullptr;
@@ -254,7 +262,7 @@ int32_t World::blockOperation() {
     if (mode == 0 ? (leading != 0 || processed != length || length % 16)
                   : (length % packet || uint64_t(leading) + processed > packet))
         return kIllegalArgument;
-    ++dmaUsage_;
+    dmaUsage_ += length;  // the bytes the operation moved
     std::vector<uint8_t> data(src, src + length);
     for (uint32_t at = 0; at < length; at += packet) {
         const uint32_t blocks = processed / 16 * 16;
@@ -353,7 +361,7 @@ int32_t World::trustedOperation() {
         result = std::memcmp(first, second, a[2]) == 0 ? 0 : 1;
         break;
     }
-    case 0x0020: break;
+    case 0x0020: result = rpmbOperation(reinterpret_cast<uint8_t*>(a), argLength); break;
     case 0x7FFFFFFDu: result = dmaUsage_; break;
     case 0x7FFFFFFEu:
         result = invalidOtp_ ? 1 : 0;
@@ -388,6 +396,7 @@ int World::control(uint32_t op, const uint8_t* data, size_t length, std::vector<
     case ControlOp::kSuspendFlags: suspendFlags_ = w[0]; return 0;
     case ControlOp::kInvalidOtp: invalidOtp_ = w[0] != 0; return 0;
     case ControlOp::kFailCacheProbe: failCacheProbe_ = w[0] != 0; return 0;
+    case ControlOp::kRpmbIndirect: rpmbIndirect_ = w[0] != 0; return 0;
     case ControlOp::kStats:
         stats_.initialised = initialised_ ? 1 : 0;
         out.resize(sizeof stats_);

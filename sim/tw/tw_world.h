@@ -22,9 +22,10 @@
 //   keys               device-unique key = SHA-256("unique" | OTP)[0..16),
 //                      common key        = SHA-256("common" | OTP)[0..16),
 //                      store key         = SHA-256("store" | OTP)[0..16),
-//                      store MAC key     = SHA-256("store-mac" | OTP) (32 bytes).
+//                      store MAC key     = SHA-256("store-mac" | OTP) (32 bytes),
+//                      store mask key    = SHA-256("store-mask" | OTP)[0..16).
 //   key selection      block operation word 2: 0 the key chain (command 17), 1 the unique key,
-//                      2 the common key, 3 the store key; word 3: 0 the second chain for the
+//                      2 the common key, 3 the store key, 4 the store mask key; word 3: 0 the second chain for the
 //                      key chain and a zero vector for the device keys, 1 the second chain,
 //                      2 the vector of the last 16-byte key record (command 112).
 //   packet words       the block operation's parameter words 13 and 14: {leading bytes left
@@ -40,11 +41,33 @@
 //                      last key record's data.
 //   trusted op 0x0000  copies {source, destination, length}; the result is the length.
 //   trusted op 0x7FFFFFFF writes "veld-tw 1.0" into the argument bytes.
-//   commands 6, 98, 114 answer -8004 (not implemented); unknown ones -8003.
+//   command 98        RSA with a 2,048-bit device key made on first use (tw_rsa.cpp): words
+//                      {word 1, word 2, word 3, source, destination, length, out length};
+//                      word 1 = 0 the private operation, 1 the public one, on exactly 256
+//                      bytes below the modulus, without padding; the out length is 256.
+//   commands 6, 114 answer -8004 (not implemented); unknown ones -8003.
 //   netlink            the connection that registers protocol 31 is the daemon's socket; it
 //                      receives "close:<pid>" when a process's last descriptor closes (not for
 //                      the daemon's own), and the texts of request 0xC0045390, whose replies go
 //                      back in the request's 256-byte buffer, in the order the daemon answers.
+//   RPMB key          SHA-256("rpmb" | OTP) (32 bytes), the key of the eMMC's replay-protected
+//                      partition (tw_rpmb.cpp). Trusted operation 0x0020 takes {selector,
+//                      512-byte frame} (516 bytes) or, for selector 1, {1, 32-byte key}:
+//                        0   check a read-counter response and accept its counter
+//                        1   write the RPMB key into the argument, only while the trusted world
+//                            has never seen a response signed by it (the part is unprogrammed);
+//                            that knowledge is kept in $VELD_ROOT/var/veld-sim/rpmb-programmed
+//                        19  complete a write request: the known counter and the MAC
+//                        20  check the response to the last request: type, result, MAC,
+//                            nonce (reads), address (blocks), counter (writes: one up)
+//                        21  start a read (counter or block): a fresh nonce into the frame
+//                        22  start a run of block reads from the frame's address, as many as
+//                            its block count: one nonce, each block's response believed once
+//                      Result word: 0 accepted, 1 MAC, 2 nonce, 3 counter, 4 address, 5 type
+//                      wrong, 7 refused (nothing pending, counter unknown, key already in
+//                      the part), 8 malformed, 0x100 | the part's result when it is not 0.
+//   request 0x5300     succeeds (the eMMC is reached through the daemon) while tests ask for
+//                      it (ControlOp kRpmbIndirect), for every process but the daemon's.
 //   user trusted applications: at start, missing images "luta.ta", "auta.ta", "euta.ta" of
 //                      4 KiB are written under $VELD_ROOT/usr/lib/qvuta.
 #pragma once
@@ -55,6 +78,8 @@
 #include <vector>
 
 #include "se_device.h"
+
+struct evp_pkey_st;  // OpenSSL's EVP_PKEY
 
 namespace veld::tw {
 
@@ -90,6 +115,8 @@ private:
     int32_t hash();
     int32_t keyRecord(bool readBack);
     int32_t trustedOperation();
+    uint32_t rpmbOperation(uint8_t* argument, uint32_t length);  // tw_rpmb.cpp
+    int32_t rsa();                                                // tw_rsa.cpp
     uint8_t* physical(uint32_t address, uint32_t length);
     uint32_t* param() { return reinterpret_cast<uint32_t*>(window_ + kWindowSize - kParamBytes); }
     void debugText(const std::string& text);
@@ -98,10 +125,25 @@ private:
     uint8_t* secure_ = nullptr;
     bool initialised_ = false;
     std::vector<uint8_t> keyChain_, secondChain_, recordData_, hashData_;
-    uint8_t uniqueKey_[16], commonKey_[16], storeKey_[16], storeMacKey_[32];
+    uint8_t uniqueKey_[16], commonKey_[16], storeKey_[16], storeMacKey_[32], maskKey_[16];
     uint32_t adc_[4][3] = {};
     uint32_t options_[4][2] = {};
     uint32_t dmaUsage_ = 0;
+    ::evp_pkey_st* rsaKey_ = nullptr;  // the device's RSA key, made on first use
+    // Replay-protected partition: what the trusted world knows of the part.
+    struct RpmbRequest {
+        uint16_t type = 0;  // 0: nothing pending
+        uint16_t address = 0;
+        uint32_t counter = 0;
+        uint8_t nonce[16] = {};
+        uint16_t count = 1;              // blocks of a run of reads (selector 22)
+        std::vector<bool> answered = {}; // which of them have been checked
+    };
+    uint8_t rpmbKey_[32];
+    RpmbRequest rpmbPending_;
+    bool rpmbCounterKnown_ = false;
+    uint32_t rpmbCounter_ = 0;
+    bool rpmbIndirect_ = false;
     // Faults injected by tests.
     int32_t injectCode_ = 0;
     uint32_t injectCommand_ = 0;

@@ -76,7 +76,7 @@ TEST_F(CommandStream, StateLoadsEncodeCountsAndSplits) {
     ASSERT_EQ(commands.size(), 6u);
     EXPECT_EQ(commands[2].count, 1024u);
     EXPECT_EQ(commands[3].count, 1024u);
-    EXPECT_EQ(commands[4].address, 0x8000u + 4096u);
+    EXPECT_EQ(commands[4].address(), 0x8000u + 4096u);
 }
 
 // veldctl gpu decode prints a captured stream with the states' names, and names the offset

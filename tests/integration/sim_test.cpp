@@ -69,6 +69,8 @@ TEST_F(SimCommand, StartsOnceShowsADeadSimulatorAndStops) {
     EXPECT_TRUE(std::ifstream(root_.path("/proc/qv/fbdev/fb0/fbmem")).good());
     EXPECT_NE(out.find("tw     started (pid "), std::string::npos) << out;
     EXPECT_EQ(access(root_.path("/tmp/veld-sim/" + root_.ns() + "/tw.sock").c_str(), F_OK), 0);
+    EXPECT_NE(out.find("emmc   started (pid "), std::string::npos) << out;
+    EXPECT_TRUE(fileExists(root_.path("/var/veld-sim/emmc-rpmb.bin"))) << "the part lives under the root";
 
     ASSERT_EQ(veldctl({"sim", "start"}, out), 0) << out;  // a second start is harmless
     EXPECT_NE(out.find("already running (pid " + std::to_string(first) + ")"), std::string::npos)
@@ -89,11 +91,33 @@ TEST_F(SimCommand, StartsOnceShowsADeadSimulatorAndStops) {
     EXPECT_EQ(veldctl({"sim", "stop"}, out), 0) << out;
     EXPECT_NE(out.find("board  stopped"), std::string::npos) << out;
     EXPECT_NE(out.find("tw     stopped"), std::string::npos) << out;
+    EXPECT_NE(out.find("emmc   stopped"), std::string::npos) << out;
     EXPECT_NE(root_.readFile("/tmp/veld-sim/" + root_.ns() + "/tw.log").find("veld_tw stopping"),
               std::string::npos)
         << "the trusted world ends cleanly on SIGTERM";
     EXPECT_EQ(veldctl({"sim", "status"}, out), 1) << out;
     EXPECT_NE(out.find("board  not running"), std::string::npos) << out;
+}
+
+// The board's flash: erased partition files of their sizes named in /proc/partinfo; a later
+// start keeps what was written to them, as flash keeps it across reboots.
+TEST_F(SimCommand, StartMakesErasedFlashPartitionsThatLaterStartsKeep) {
+    std::string out;
+    ASSERT_EQ(veldctl({"sim", "start"}, out), 0) << out;
+    const std::string partinfo = root_.readFile("/proc/partinfo");
+    EXPECT_NE(partinfo.find("part12: 0x00080000 \"sestore\"\n"), std::string::npos) << partinfo;
+    EXPECT_NE(partinfo.find("part13: 0x00040000 \"sedata\"\n"), std::string::npos) << partinfo;
+    const std::string sestore = root_.readFile("/dev/mmcblk0p12");
+    EXPECT_EQ(sestore, std::string(0x80000, '\xFF'));
+    EXPECT_EQ(root_.readFile("/dev/mmcblk0p13"), std::string(0x40000, '\xFF'));
+
+    {
+        std::fstream f(root_.path("/dev/mmcblk0p12"), std::ios::in | std::ios::out | std::ios::binary);
+        f.write("SE", 2);
+    }
+    ASSERT_EQ(veldctl({"sim", "stop"}, out), 0) << out;
+    ASSERT_EQ(veldctl({"sim", "start"}, out), 0) << out;
+    EXPECT_EQ(root_.readFile("/dev/mmcblk0p12").substr(0, 3), "SE\xFF");
 }
 
 TEST_F(SimCommand, RefusesWithoutAPrivateRoot) {

@@ -51,7 +51,7 @@ TEST_F(Daemon, EveryCommandOfTheTableAnswers) {
         {"close:0", "ERR : Invalid argument(22)\n"},
         {"close:", "ERR : Invalid argument(22)\n"},
         {"close:999999", "Done."},
-        {"RPMB:3", "Done."},
+        {"RPMB:3", "ERR : 3 : Input/output error(5)\n"},
         {"RPMB:", "ERR : Invalid argument(22)\n"},
         {"p-dma_usage:1000", ""},
         {"p-dma_usage", ""},

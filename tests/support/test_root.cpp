@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "seam.h"
 #include "veldcore_host.h"
@@ -130,14 +131,24 @@ void removeQueue(uint32_t rawKey) {
     if (id >= 0) msgctl(id, IPC_RMID, nullptr);
 }
 
-TrustedWorldSim::TrustedWorldSim(const TestRoot& root) {
-    const std::string program = builtProgram("sim/veld_tw");
-    if (!process_.start(program, {program, "--root", root.root()}, {}, root.path("/tw.log"))) return;
-    const std::string socket = veld::seam::simSocket("tw");
-    ready_ = eventually([&] { return access(socket.c_str(), F_OK) == 0; });
+SimulatorProcess::SimulatorProcess(const TestRoot& root, std::string program, std::string name)
+    : root_(root), program_(std::move(program)), name_(std::move(name)) {
+    start();
 }
 
-int TrustedWorldSim::stop() {
+bool SimulatorProcess::start() {
+    stop();
+    const std::string program = builtProgram("sim/" + program_);
+    const std::string socket = veld::seam::simSocket(name_);
+    ::unlink(socket.c_str());  // a socket left by an earlier instance shows nothing ready
+    ready_ = process_.start(program, {program, "--root", root_.root()}, {},
+                            root_.path("/" + name_ + ".log")) &&
+             eventually([&] { return access(socket.c_str(), F_OK) == 0; });
+    return ready_;
+}
+
+int SimulatorProcess::stop() {
+    ready_ = false;
     if (process_.pid() <= 0) return -1;
     process_.kill(SIGTERM);
     return process_.wait(std::chrono::seconds(5));

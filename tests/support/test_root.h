@@ -71,12 +71,15 @@ bool eventually(F condition, std::chrono::milliseconds timeout = std::chrono::mi
 // Removes the System V queue of `key` in the current namespace, if there is one.
 void removeQueue(uint32_t rawKey);
 
-// The trusted-world simulator (sim/veld_tw) serving a root and its namespace, for programs
-// run with VELD_SIM=1. Stopped with SIGTERM when the object ends.
-class TrustedWorldSim {
+// A simulator program of sim/ ("veld_tw", "veld_emmc") serving a root and its namespace on
+// seam::simSocket(name), for programs run with VELD_SIM=1. Stopped with SIGTERM when the
+// object ends.
+class SimulatorProcess {
 public:
-    explicit TrustedWorldSim(const TestRoot& root);
-    ~TrustedWorldSim() { stop(); }
+    SimulatorProcess(const TestRoot& root, std::string program, std::string name);
+    ~SimulatorProcess() { stop(); }
+    // Starts it (again) and waits for its socket; whether it is ready.
+    bool start();
     // Whether its socket is ready.
     bool ready() const { return ready_; }
     // SIGTERM and the exit status (0 for a clean end), -1 when it was not running.
@@ -84,8 +87,23 @@ public:
     Process& process() { return process_; }
 
 private:
+    const TestRoot& root_;
+    std::string program_;
+    std::string name_;
     Process process_;
     bool ready_ = false;
+};
+
+// The trusted-world simulator (sim/veld_tw).
+class TrustedWorldSim : public SimulatorProcess {
+public:
+    explicit TrustedWorldSim(const TestRoot& root) : SimulatorProcess(root, "veld_tw", "tw") {}
+};
+
+// The eMMC simulator (sim/veld_emmc), whose part lives in the root.
+class EmmcSim : public SimulatorProcess {
+public:
+    explicit EmmcSim(const TestRoot& root) : SimulatorProcess(root, "veld_emmc", "emmc") {}
 };
 
 }  // namespace veld::test

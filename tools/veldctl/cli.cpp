@@ -22,7 +22,7 @@ constexpr const CommandSpec* kCommands[] = {
     &kPingCommand,   &kSendCommand,     &kKeyCommand,    &kMonitorCommand,
     &kRegtoolCommand, &kRegReadCommand, &kRegWriteCommand, &kStatusCommand,
     &kCleanCommand,  &kScreenshotCommand, &kSimStartCommand, &kSimStopCommand,
-    &kSimStatusCommand, &kSeLogCommand, &kGpuStatusCommand,
+    &kSimStatusCommand, &kSeLogCommand, &kSeShellCommand, &kGpuStatusCommand,
     &kGpuDecodeCommand, &kMetricsCommand,
 };
 

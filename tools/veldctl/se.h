@@ -1,4 +1,4 @@
-// veldctl se: the secure engine's engineering views (the permanent log).
+// veldctl se: the secure engine's engineering views (the permanent log, the debug shell).
 #pragma once
 
 #include "cli.h"
@@ -6,5 +6,6 @@
 namespace veld::tools {
 
 extern const CommandSpec kSeLogCommand;
+extern const CommandSpec kSeShellCommand;
 
 }  // namespace veld::tools

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "board_flash.h"
 #include "seam.h"
 
 namespace fs = std::filesystem;
@@ -47,6 +48,8 @@ constexpr Simulator kSimulators[] = {
      "/proc/qv/fbdev/fb0/fbmem"},
     {"tw", "veld_tw", "the trusted world and the secure-engine device /dev/qv/se0", true, ""},
     {"gpu", "veld_gpu", "the GPU kernel driver and its video memory", true, ""},
+    {"emmc", "veld_emmc", "the eMMC's replay-protected partition (var/veld-sim/emmc-rpmb.bin)",
+     true, ""},
 };
 
 constexpr auto kReadyTimeout = std::chrono::seconds(5);
@@ -191,6 +194,8 @@ int runSimStart(const Invocation& call) {
     std::error_code ec;
     fs::create_directories(seam::simDir(), ec);
     if (ec) return call.failure("cannot create " + seam::simDir() + ": " + ec.message());
+    // The board's flash: erased partitions on first start, kept across later starts.
+    if (const std::string e = sim::makeBoardFlash(); !e.empty()) return call.failure(e);
     int status = 0;
     for (const Simulator& s : kSimulators) {
         pid_t pid = 0;
@@ -256,9 +261,11 @@ int runSimStatus(const Invocation& call) {
 
 const CommandSpec kSimStartCommand{
     "sim start", "", 0, 0, {}, "start the simulators of this root and namespace",
-    "  Starts every simulator of $VELD_ROOT and $VELD_NS that is not running and waits until\n"
-    "  each is ready. Their pid files, sockets and logs are in\n"
-    "  $VELD_ROOT/tmp/veld-sim/<namespace>. VELD_ROOT must name a private root.\n",
+    "  Makes the board's flash partitions (sestore, sedata) under $VELD_ROOT/dev, erased, unless\n"
+    "  they are there, and names them in $VELD_ROOT/proc/partinfo. Starts every simulator of\n"
+    "  $VELD_ROOT and $VELD_NS that is not running and waits until each is ready. Their pid\n"
+    "  files, sockets and logs are in $VELD_ROOT/tmp/veld-sim/<namespace>. VELD_ROOT must name\n"
+    "  a private root.\n",
     runSimStart};
 
 const CommandSpec kSimStopCommand{

@@ -30,6 +30,7 @@ constexpr RequestSize kRequestSizes[] = {
     {0xC0045300ul, 32},  // run command: the eight-word header
     {0x800453F1ul, 4},   // get suspend state
     {0x000053FEul, 0},   // initialisation done
+    {0x00005300ul, 0},   // succeeds when the process must reach the eMMC through the daemon
     {0xC0045390ul, 256}, // a request text relayed to the secure-engine daemon, reply in place
 };
 
@@ -93,26 +94,7 @@ int call(int fd, const Request& request, const void* data, Reply& reply, void* r
     return static_cast<int>(reply.length);
 }
 
-int connectSimulator() {
-    const std::string path = seam::simSocket("tw");
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        const int saved = errno;
-        ::close(fd);
-        // What the engine would see on a television without the device.
-        errno = saved == ENOENT || saved == ECONNREFUSED ? ENODEV : saved;
-        return -1;
-    }
-    return fd;
-}
+int connectSimulator() { return seam::connectSimulator("tw"); }
 
 }  // namespace wire
 

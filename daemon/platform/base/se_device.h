@@ -61,6 +61,8 @@ enum ControlOp : uint32_t {
     kFailCacheProbe = 5, // word {0 or 1}
     kStats = 6,          // reply data: Stats
     kClearFaults = 7,
+    kRpmbIndirect = 8,   // word {0 or 1}: 1 makes every process but the daemon's use the
+                         // replay-protected partition through the daemon (request 0x00005300)
 };
 
 struct Stats {

@@ -1,7 +1,13 @@
-// Seams for paths, names and the kernel command line (see seam.h).
+// Seams for paths, names, the kernel command line and the simulators' sockets (see seam.h).
 #include "seam.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -94,6 +100,26 @@ std::string simSocket(std::string_view name) {
     socket += name;
     socket += ".sock";
     return socket;
+}
+
+int connectSimulator(std::string_view name) {
+    const std::string path = simSocket(name);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved == ENOENT || saved == ECONNREFUSED ? ENODEV : saved;
+        return -1;
+    }
+    return fd;
 }
 
 }  // namespace veld::seam

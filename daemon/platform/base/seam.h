@@ -42,4 +42,8 @@ std::string simDir();
 // The socket on which the simulator `name` ("tw", "gpu", "emmc", ...) serves its clients.
 std::string simSocket(std::string_view name);
 
+// A connection (SOCK_SEQPACKET) to the simulator `name` of the current root and namespace;
+// -1 with errno, ENODEV when none serves (what a program sees without the device).
+int connectSimulator(std::string_view name);
+
 }  // namespace veld::seam

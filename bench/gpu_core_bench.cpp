@@ -1,0 +1,196 @@
+// The GPU simulator's software 2D core on its own (decode and execute of a committed stream,
+// no driver and no kernel round trip), against its physical baselines and pixman:
+//  - a 1920 x 1080 A8R8G8B8 copy blit against memcpy and pixman_blt (target within 1.5x of
+//    memcpy);
+//  - A8R8G8B8 to R5G6B5 of the same size against pixman's SRC composite (target: within 1.2x);
+//  - a nearest stretch from 960 x 540 to 1920 x 1080 against pixman's nearest scaling (target
+//    within 1.5x);
+//  - one 8 x 8 blit per stream: the executor's own cost per operation (the driver's overhead
+//    is measured against this figure).
+// After the Google Benchmark rows it prints medians of interleaved rounds (thread CPU time)
+// and their ratios, with the CPU's model and flags.
+#include <benchmark/benchmark.h>
+#include <pixman.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "command_stream.h"
+#include "core2d.h"
+#include "gal_states.h"
+
+namespace {
+
+using veld::gpusim::kGpuBase;
+
+constexpr uint32_t kW = 1920, kH = 1080;
+constexpr uint64_t kSource = 0, kTarget = 16u << 20, kTarget16 = 32u << 20, kSmall = 40u << 20;
+constexpr uint64_t kMemory = 48u << 20;
+
+struct Machine {
+    std::vector<uint8_t> memory = std::vector<uint8_t>(kMemory, 0x11);
+    veld::gpusim::Core2D core{memory.data(), veld::gpusim::kProfiles[0],
+                              [](uint64_t offset, uint64_t bytes) { return offset + bytes <= kMemory; },
+                              [](const char* what, uint64_t, uint64_t) {
+                                  std::fprintf(stderr, "gpu_core_bench: fault: %s\n", what);
+                              }};
+    std::vector<veld::gpusim::Command> commands;
+    Machine() {
+        for (size_t i = 0; i < size_t(kW) * kH * 4; ++i) memory[kSource + i] = uint8_t(i * 131 + (i >> 12));
+    }
+    void run(const std::vector<uint32_t>& words) {
+        commands.clear();
+        veld::gpusim::DecodeError error;
+        veld::gpusim::decodeStream(words, commands, error);
+        core.execute(commands);
+    }
+    uint8_t* at(uint64_t offset) { return memory.data() + offset; }
+};
+
+Machine& machine() {
+    static Machine m;
+    return m;
+}
+
+void load(std::vector<uint32_t>& w, uint32_t address, std::initializer_list<uint32_t> values) {
+    w.push_back(0x08000000u | uint32_t(values.size()) << 16 | address >> 2);
+    w.insert(w.end(), values);
+    if ((1 + values.size()) % 2) w.push_back(0);
+}
+
+// A blit (command 2) or stretch (command 4) of a 32-bit source into a target of `format`.
+std::vector<uint32_t> blitStream(uint32_t command, uint32_t format, uint64_t target, uint32_t bytes,
+                                 uint32_t sw, uint32_t sh, uint32_t dw, uint32_t dh) {
+    std::vector<uint32_t> w;
+    load(w, GAL_STATE_TARGET_ADDRESS, {uint32_t(kGpuBase + target), dw * bytes, dw});
+    load(w, GAL_STATE_TARGET_CONFIG, {GAL_DEST_CONFIG(format, command)});
+    load(w, GAL_STATE_TARGET_HEIGHT, {dh});
+    load(w, GAL_STATE_CLIP_TOP_LEFT, {0, dw | dh << 16});
+    load(w, GAL_STATE_ROTATION, {0xFFFFFFFFu & ~0x33Fu});
+    load(w, GAL_STATE_ROP, {GAL_ROP_WORD(0xCC, 0xCC)});
+    load(w, GAL_STATE_SOURCE_ADDRESS,
+         {uint32_t(kGpuBase + kSource), sw * 4, sw, GAL_HW_FORMAT_A8R8G8B8 << GAL_SOURCE_CONFIG_FORMAT_SHIFT});
+    load(w, GAL_STATE_SOURCE_HEIGHT, {sh});
+    load(w, GAL_STATE_SOURCE_ORIGIN, {0, sw | sh << 16});
+    if (command == GAL_HW_STRETCH) load(w, GAL_STATE_STRETCH_H, {(sw << 16) / dw, (sh << 16) / dh});
+    w.insert(w.end(), {GAL_START_DE_WORD, 0, 0, dw | dh << 16});
+    load(w, GAL_STATE_FLUSH, {8});
+    return w;
+}
+
+const std::vector<uint32_t>& copyStream() {
+    static const auto w = blitStream(GAL_HW_BITBLIT, GAL_HW_FORMAT_A8R8G8B8, kTarget, 4, kW, kH, kW, kH);
+    return w;
+}
+const std::vector<uint32_t>& convertStream() {
+    static const auto w = blitStream(GAL_HW_BITBLIT, GAL_HW_FORMAT_R5G6B5, kTarget16, 2, kW, kH, kW, kH);
+    return w;
+}
+const std::vector<uint32_t>& stretchStream() {
+    static const auto w = blitStream(GAL_HW_STRETCH, GAL_HW_FORMAT_A8R8G8B8, kTarget, 4, kW / 2, kH / 2, kW, kH);
+    return w;
+}
+const std::vector<uint32_t>& smallStream() {
+    static const auto w = blitStream(GAL_HW_BITBLIT, GAL_HW_FORMAT_A8R8G8B8, kSmall, 4, 8, 8, 8, 8);
+    return w;
+}
+
+struct Pixman {
+    pixman_image_t* source;
+    pixman_image_t* halfSource;
+    pixman_image_t* target;
+    pixman_image_t* target16;
+    Pixman() {
+        Machine& m = machine();
+        auto* src = reinterpret_cast<uint32_t*>(m.at(kSource));
+        source = pixman_image_create_bits(PIXMAN_a8r8g8b8, kW, kH, src, kW * 4);
+        halfSource = pixman_image_create_bits(PIXMAN_a8r8g8b8, kW / 2, kH / 2, src, kW / 2 * 4);
+        target = pixman_image_create_bits(PIXMAN_a8r8g8b8, kW, kH, reinterpret_cast<uint32_t*>(m.at(kTarget)), kW * 4);
+        target16 = pixman_image_create_bits(PIXMAN_r5g6b5, kW, kH, reinterpret_cast<uint32_t*>(m.at(kTarget16)), kW * 2);
+        pixman_transform_t half;
+        pixman_transform_init_scale(&half, pixman_double_to_fixed(0.5), pixman_double_to_fixed(0.5));
+        pixman_image_set_transform(halfSource, &half);
+        pixman_image_set_filter(halfSource, PIXMAN_FILTER_NEAREST, nullptr, 0);
+    }
+};
+
+Pixman& peers() {
+    static Pixman p;
+    return p;
+}
+
+void coreCopy() { machine().run(copyStream()); }
+void coreConvert() { machine().run(convertStream()); }
+void coreStretch() { machine().run(stretchStream()); }
+void coreSmall() { machine().run(smallStream()); }
+void memcpyCopy() { std::memcpy(machine().at(kTarget), machine().at(kSource), size_t(kW) * kH * 4); }
+void pixmanBlt() {
+    Machine& m = machine();
+    pixman_blt(reinterpret_cast<uint32_t*>(m.at(kSource)), reinterpret_cast<uint32_t*>(m.at(kTarget)), kW, kW, 32,
+               32, 0, 0, 0, 0, kW, kH);
+}
+void pixmanConvert() {
+    pixman_image_composite32(PIXMAN_OP_SRC, peers().source, nullptr, peers().target16, 0, 0, 0, 0, 0, 0, kW, kH);
+}
+void pixmanStretch() {
+    pixman_image_composite32(PIXMAN_OP_SRC, peers().halfSource, nullptr, peers().target, 0, 0, 0, 0, 0, 0, kW, kH);
+}
+
+#define ROW(name, body)                                        \
+    void name(benchmark::State& state) {                       \
+        for (auto _ : state) {                                 \
+            body();                                            \
+            benchmark::ClobberMemory();                        \
+        }                                                      \
+    }                                                          \
+    BENCHMARK(name)
+ROW(BM_CopyFullHd_Core, coreCopy);
+ROW(BM_CopyFullHd_Memcpy, memcpyCopy);
+ROW(BM_CopyFullHd_PixmanBlt, pixmanBlt);
+ROW(BM_ToRgb565FullHd_Core, coreConvert);
+ROW(BM_ToRgb565FullHd_Pixman, pixmanConvert);
+ROW(BM_StretchNearest_Core, coreStretch);
+ROW(BM_StretchNearest_Pixman, pixmanStretch);
+ROW(BM_Blit8x8_Core, coreSmall);
+
+void printRatios() {
+    using veld::bench::median;
+    using veld::bench::nanosEach;
+    constexpr int kRounds = 11;
+    std::vector<double> copy, mem, blt, conv, pconv, str, pstr, small;
+    for (int r = 0; r < kRounds; ++r) {
+        copy.push_back(nanosEach([](int) { coreCopy(); }, 3));
+        mem.push_back(nanosEach([](int) { memcpyCopy(); }, 3));
+        blt.push_back(nanosEach([](int) { pixmanBlt(); }, 3));
+        conv.push_back(nanosEach([](int) { coreConvert(); }, 3));
+        pconv.push_back(nanosEach([](int) { pixmanConvert(); }, 3));
+        str.push_back(nanosEach([](int) { coreStretch(); }, 3));
+        pstr.push_back(nanosEach([](int) { pixmanStretch(); }, 3));
+        small.push_back(nanosEach([](int) { coreSmall(); }, 2000));
+    }
+    veld::bench::printCpu();
+    std::printf("\nmedians of %d interleaved rounds (thread CPU time), the core's decode + execute:\n", kRounds);
+    std::printf("  1920 x 1080 A8R8G8B8 copy blit: %.0f us; memcpy %.0f us (ratio %.2f, target <= 1.5);"
+                " pixman_blt %.0f us (ratio %.2f)\n",
+                median(copy) / 1000, median(mem) / 1000, median(copy) / median(mem), median(blt) / 1000,
+                median(copy) / median(blt));
+    std::printf("  A8R8G8B8 -> R5G6B5: %.0f us; pixman SRC composite %.0f us; ratio %.2f (target <= 1.2)\n",
+                median(conv) / 1000, median(pconv) / 1000, median(conv) / median(pconv));
+    std::printf("  nearest stretch 960 x 540 -> 1920 x 1080: %.0f us; pixman nearest %.0f us; ratio %.2f"
+                " (target <= 1.5)\n",
+                median(str) / 1000, median(pstr) / 1000, median(str) / median(pstr));
+    std::printf("  one 8 x 8 blit per stream (decode + execute): %.2f us per operation\n", median(small) / 1000);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    printRatios();
+    return 0;
+}
