@@ -14,7 +14,9 @@
 //  - a 1920 x 1080 A8R8G8B8 copy blit, API to executed, against memcpy and pixman_blt (target
 //    within 1.5x of memcpy);
 //  - the driver's overhead per operation: 8 x 8 copy blits, one per commit, against running the
-//    same frame on the simulator's 2D core directly.
+//    same frame on the simulator's 2D core directly;
+//  - A8R8G8B8 to R5G6B5 of 1920 x 1080 against pixman's SRC composite (target: faster, or within
+//    1.2x), and a nearest stretch to 1920 x 1080 against pixman's nearest scaling (within 1.5x).
 // After the Google Benchmark rows it prints interleaved medians of wall time (the simulator
 // works in another process) and their ratios, with the CPU's model and flags.
 #include <benchmark/benchmark.h>
@@ -38,6 +40,7 @@
 
 #include <pixman.h>
 
+#include <array>
 #include <iterator>
 #include <memory>
 
@@ -200,6 +203,77 @@ void pixmanCopy(Target& source, Target& target) {
     benchmark::ClobberMemory();
 }
 
+// An R5G6B5 1920 x 1080 target: the same bytes as 960 32-bit pixels a row.
+Target& fullHd565() {
+    static Target t(960, 1080);
+    return t;
+}
+
+// A8R8G8B8 to R5G6B5 through the 2D engine.
+void driverConvert(Target& source, Target& target) {
+    gco2D e = engine2D();
+    gco2D_SetColorSourceEx(e, source.gpu, source.width * 4, 212, 0, source.width, source.height,
+                           0, 0, 0);
+    const gcsRECT rect{0, 0, 1920, 1080};
+    gco2D_SetSource(e, &rect);
+    gco2D_SetGenericTarget(e, &target.gpu, 1, std::array<uint32_t, 1>{target.width * 4}.data(),
+                           1, 1, 209, 0, 1920, 1080);
+    gco2D_Blit(e, 1, &rect, 0xCC, 0xCC, 209);
+    gcoHAL_Commit(nullptr, 1);
+}
+
+// A nearest stretch of the source's top-left 960 x 540 pixels to 1920 x 1080.
+void driverStretch(Target& source, Target& target) {
+    gco2D e = engine2D();
+    gco2D_SetColorSourceEx(e, source.gpu, source.width * 4, 212, 0, source.width, source.height,
+                           0, 0, 0);
+    const gcsRECT from{0, 0, 960, 540}, to{0, 0, 1920, 1080};
+    gco2D_SetSource(e, &from);
+    gco2D_SetStretchRectFactors(e, &from, &to);
+    gco2D_SetTargetEx(e, target.gpu, target.width * 4, 0, target.width, target.height);
+    gco2D_StretchBlit(e, 1, &to, 0xCC, 0xCC, 212);
+    gcoHAL_Commit(nullptr, 1);
+}
+
+struct PixmanImages {
+    pixman_image_t* source;
+    pixman_image_t* target565;
+    pixman_image_t* target;
+    pixman_image_t* scaled;
+    PixmanImages() {
+        Target& s = fullHdSource();
+        source = pixman_image_create_bits(PIXMAN_a8r8g8b8, 1920, 1080,
+                                          static_cast<uint32_t*>(s.logical), int(s.width * 4));
+        target565 = pixman_image_create_bits(PIXMAN_r5g6b5, 1920, 1080,
+                                             static_cast<uint32_t*>(fullHd565().logical), 3840);
+        target = pixman_image_create_bits(PIXMAN_a8r8g8b8, 1920, 1080,
+                                          static_cast<uint32_t*>(fullHd().logical), 7680);
+        scaled = pixman_image_create_bits(PIXMAN_a8r8g8b8, 1920, 1080,
+                                          static_cast<uint32_t*>(s.logical), int(s.width * 4));
+        pixman_transform_t half;
+        pixman_transform_init_scale(&half, pixman_double_to_fixed(0.5), pixman_double_to_fixed(0.5));
+        pixman_image_set_transform(scaled, &half);
+        pixman_image_set_filter(scaled, PIXMAN_FILTER_NEAREST, nullptr, 0);
+    }
+};
+
+PixmanImages& pixmanImages() {
+    static PixmanImages images;
+    return images;
+}
+
+void pixmanConvert() {
+    pixman_image_composite32(PIXMAN_OP_SRC, pixmanImages().source, nullptr,
+                             pixmanImages().target565, 0, 0, 0, 0, 0, 0, 1920, 1080);
+    benchmark::ClobberMemory();
+}
+
+void pixmanStretch() {
+    pixman_image_composite32(PIXMAN_OP_SRC, pixmanImages().scaled, nullptr, pixmanImages().target,
+                             0, 0, 0, 0, 0, 0, 1920, 1080);
+    benchmark::ClobberMemory();
+}
+
 // The simulator's 2D core on its own, over a private copy of video memory, running the frame
 // the driver builds for one 8 x 8 copy blit.
 struct DirectCore {
@@ -345,6 +419,26 @@ void BM_Blit8x8_CoreDirect(benchmark::State& state) {
     for (auto _ : state) directCore().run();
 }
 BENCHMARK(BM_Blit8x8_CoreDirect);
+void BM_Convert565_Driver(benchmark::State& state) {
+    for (auto _ : state) driverConvert(fullHdSource(), fullHd565());
+}
+BENCHMARK(BM_Convert565_Driver)->UseRealTime();
+
+void BM_Convert565_Pixman(benchmark::State& state) {
+    for (auto _ : state) pixmanConvert();
+}
+BENCHMARK(BM_Convert565_Pixman);
+
+void BM_StretchNearest_Driver(benchmark::State& state) {
+    for (auto _ : state) driverStretch(fullHdSource(), fullHd());
+}
+BENCHMARK(BM_StretchNearest_Driver)->UseRealTime();
+
+void BM_StretchNearest_Pixman(benchmark::State& state) {
+    for (auto _ : state) pixmanStretch();
+}
+BENCHMARK(BM_StretchNearest_Pixman);
+
 
 
 void BM_Request_DeviceControl(benchmark::State& state) {
@@ -388,7 +482,7 @@ void printRatios() {
     using veld::bench::median;
     constexpr int kRounds = 15;
     std::vector<double> request, raw, node, heap, mapping, loads, array, clear, clearBase, decode,
-        scan, fullClear, fullBase, copy, copyBase, copyPixman, small8, direct8;
+        scan, fullClear, fullBase, copy, copyBase, copyPixman, small8, direct8, convert, convertPixman, stretch, stretchPixman;
     for (int r = 0; r < kRounds; ++r) {
         raw.push_back(wallEach([] { rawIoctl(); }, 2000));
         request.push_back(wallEach([] { driverRequest(); }, 500));
@@ -408,6 +502,10 @@ void printRatios() {
         copyPixman.push_back(wallEach([] { pixmanCopy(fullHdSource(), fullHd()); }, 5));
         copy.push_back(wallEach([] { driverCopy(fullHdSource(), fullHd(), 1920, 1080); }, 5));
         direct8.push_back(wallEach([] { directCore().run(); }, 200));
+        convertPixman.push_back(wallEach(pixmanConvert, 5));
+        convert.push_back(wallEach([] { driverConvert(fullHdSource(), fullHd565()); }, 5));
+        stretchPixman.push_back(wallEach(pixmanStretch, 5));
+        stretch.push_back(wallEach([] { driverStretch(fullHdSource(), fullHd()); }, 5));
         small8.push_back(wallEach([] { driverCopy(fullHdSource(), fullHd(), 8, 8); }, 50));
     }
     veld::bench::printCpu();
@@ -442,6 +540,15 @@ void printRatios() {
                 " directly %.2f us; driver overhead per operation %.1f us (ratio %.0f)\n",
                 median(small8) / 1000, median(direct8) / 1000,
                 (median(small8) - median(direct8)) / 1000, median(small8) / median(direct8));
+    std::printf("  1920 x 1080 A8R8G8B8 to R5G6B5, API to executed: %.0f us; pixman SRC composite"
+                " %.0f us; ratio %.2f (target: faster, or within 1.2)\n",
+                median(convert) / 1000, median(convertPixman) / 1000,
+                median(convert) / median(convertPixman));
+    std::printf("  nearest stretch 960 x 540 to 1920 x 1080, API to executed: %.0f us; pixman"
+                " nearest %.0f us; ratio %.2f (target <= 1.5)\n",
+                median(stretch) / 1000, median(stretchPixman) / 1000,
+                median(stretch) / median(stretchPixman));
+
 
 }
 
