@@ -130,8 +130,9 @@ protected:
                                              op.sourceFormat, op.sourceRotation, source.width,
                                              source.height, 0, op.keyed ? 1 : 0, op.key),
                       gcvSTATUS_OK);
-            if (op.sourceFormat == 102)
+            if (op.sourceFormat == 102) {
                 EXPECT_EQ(gco2D_LoadPalette(e, 0, 256, palette.data(), 1), gcvSTATUS_OK);
+            }
             const gcsRECT src = rect(op.source);
             EXPECT_EQ(gco2D_SetSource(e, &src), gcvSTATUS_OK);
             galref::Source s;

