@@ -9,8 +9,14 @@
 //  - a one-rectangle 256 x 256 clear, API to executed (state loads, draw, commit with stall),
 //    against memset of the same rectangle;
 //  - the stream decoder against a plain scan of the same words (target within 3x);
-//  - a 1920 x 1080 x 32 clear through commit against memset (the software core's raw speed;
-//    target within 1.5x).
+//  - a 1920 x 1080 x 32 clear through the 2D engine and commit against memset (the software
+//    core's raw speed; target within 1.5x);
+//  - a 1920 x 1080 A8R8G8B8 copy blit, API to executed, against memcpy and pixman_blt (target
+//    within 1.5x of memcpy);
+//  - the driver's overhead per operation: 8 x 8 copy blits, one per commit, against running the
+//    same frame on the simulator's 2D core directly;
+//  - A8R8G8B8 to R5G6B5 of 1920 x 1080 against pixman's SRC composite (target: faster, or within
+//    1.2x), and a nearest stretch to 1920 x 1080 against pixman's nearest scaling (within 1.5x).
 // After the Google Benchmark rows it prints interleaved medians of wall time (the simulator
 // works in another process) and their ratios, with the CPU's model and flags.
 #include <benchmark/benchmark.h>
@@ -32,11 +38,20 @@
 #include <thread>
 #include <vector>
 
+#include <pixman.h>
+
+#include <array>
+#include <iterator>
+#include <memory>
+
 #include "bench_support.h"
+#include "core2d.h"
+#include "gpu_device.h"
 #include "command_stream.h"
 #include "gal/gal_internal.h"
 #include "gal_hal.h"
 #include "gal_hardware.h"
+#include "gal_2d.h"
 #include "gal_request.h"
 #include "gal_states.h"
 #include "seam.h"
@@ -144,25 +159,151 @@ Target& small() {
     return t;
 }
 
-// The start-draw-engine command, written through the hardware's command buffer.
-void drawWords(const uint32_t (&words)[4]) {
-    gcoHARDWARE hw = nullptr;
-    gcoHAL_GetHardware(nullptr, &hw);
-    gcoBUFFER_Write(hw->buffer, words, sizeof words, 1);
+gco2D engine2D() {
+    gco2D e = nullptr;
+    gcoHAL_Get2DEngine(nullptr, &e);
+    return e;
 }
 
-// One clear of the whole target through the driver: states, draw, commit and stall.
+// One clear of the whole target through the 2D engine: its frame, commit and stall.
 void driverClear(Target& t, uint32_t colour) {
-    const uint32_t target[3] = {t.gpu, t.width * 4, t.width};
-    gcoHARDWARE_LoadState(nullptr, GAL_STATE_TARGET_ADDRESS, 3, target);
-    gcoHARDWARE_LoadState32(nullptr, GAL_STATE_TARGET_CONFIG,
-                            GAL_DEST_CONFIG(GAL_HW_FORMAT_A8R8G8B8, GAL_HW_CLEAR));
-    gcoHARDWARE_LoadState64(nullptr, GAL_STATE_CLIP_TOP_LEFT, 0, t.width | t.height << 16);
-    gcoHARDWARE_LoadState32(nullptr, GAL_STATE_CLEAR_COLOR, colour);
-    gcoHARDWARE_LoadState32(nullptr, GAL_STATE_FLUSH, 8);
-    const uint32_t draw[4] = {GAL_START_DE_WORD, 0, 0, t.width | t.height << 16};
-    drawWords(draw);
+    gco2D e = engine2D();
+    gco2D_SetTargetEx(e, t.gpu, t.width * 4, 0, t.width, t.height);
+    const gcsRECT rect{0, 0, int32_t(t.width), int32_t(t.height)};
+    gco2D_Clear(e, 1, &rect, colour, 0xCC, 0xCC, 212);
     gcoHAL_Commit(nullptr, 1);
+}
+
+Target& fullHdSource() {
+    static Target t(1920, 1080);
+    return t;
+}
+
+// A copy blit of w x h pixels from `source` to `target` through the 2D engine.
+void driverCopy(Target& source, Target& target, int32_t w, int32_t h) {
+    gco2D e = engine2D();
+    gco2D_SetColorSourceEx(e, source.gpu, source.width * 4, 212, 0, source.width, source.height,
+                           0, 0, 0);
+    const gcsRECT rect{0, 0, w, h};
+    gco2D_SetSource(e, &rect);
+    gco2D_SetTargetEx(e, target.gpu, target.width * 4, 0, target.width, target.height);
+    gco2D_Blit(e, 1, &rect, 0xCC, 0xCC, 212);
+    gcoHAL_Commit(nullptr, 1);
+}
+
+void memcpyCopy(Target& source, Target& target) {
+    std::memcpy(target.logical, source.logical, target.bytes);
+    benchmark::ClobberMemory();
+}
+
+void pixmanCopy(Target& source, Target& target) {
+    pixman_blt(static_cast<uint32_t*>(source.logical), static_cast<uint32_t*>(target.logical),
+               int(source.width), int(target.width), 32, 32, 0, 0, 0, 0, int(target.width),
+               int(target.height));
+    benchmark::ClobberMemory();
+}
+
+// An R5G6B5 1920 x 1080 target: the same bytes as 960 32-bit pixels a row.
+Target& fullHd565() {
+    static Target t(960, 1080);
+    return t;
+}
+
+// A8R8G8B8 to R5G6B5 through the 2D engine.
+void driverConvert(Target& source, Target& target) {
+    gco2D e = engine2D();
+    gco2D_SetColorSourceEx(e, source.gpu, source.width * 4, 212, 0, source.width, source.height,
+                           0, 0, 0);
+    const gcsRECT rect{0, 0, 1920, 1080};
+    gco2D_SetSource(e, &rect);
+    gco2D_SetGenericTarget(e, &target.gpu, 1, std::array<uint32_t, 1>{target.width * 4}.data(),
+                           1, 1, 209, 0, 1920, 1080);
+    gco2D_Blit(e, 1, &rect, 0xCC, 0xCC, 209);
+    gcoHAL_Commit(nullptr, 1);
+}
+
+// A nearest stretch of the source's top-left 960 x 540 pixels to 1920 x 1080.
+void driverStretch(Target& source, Target& target) {
+    gco2D e = engine2D();
+    gco2D_SetColorSourceEx(e, source.gpu, source.width * 4, 212, 0, source.width, source.height,
+                           0, 0, 0);
+    const gcsRECT from{0, 0, 960, 540}, to{0, 0, 1920, 1080};
+    gco2D_SetSource(e, &from);
+    gco2D_SetStretchRectFactors(e, &from, &to);
+    gco2D_SetTargetEx(e, target.gpu, target.width * 4, 0, target.width, target.height);
+    gco2D_StretchBlit(e, 1, &to, 0xCC, 0xCC, 212);
+    gcoHAL_Commit(nullptr, 1);
+}
+
+struct PixmanImages {
+    pixman_image_t* source;
+    pixman_image_t* target565;
+    pixman_image_t* target;
+    pixman_image_t* scaled;
+    PixmanImages() {
+        Target& s = fullHdSource();
+        source = pixman_image_create_bits(PIXMAN_a8r8g8b8, 1920, 1080,
+                                          static_cast<uint32_t*>(s.logical), int(s.width * 4));
+        target565 = pixman_image_create_bits(PIXMAN_r5g6b5, 1920, 1080,
+                                             static_cast<uint32_t*>(fullHd565().logical), 3840);
+        target = pixman_image_create_bits(PIXMAN_a8r8g8b8, 1920, 1080,
+                                          static_cast<uint32_t*>(fullHd().logical), 7680);
+        scaled = pixman_image_create_bits(PIXMAN_a8r8g8b8, 1920, 1080,
+                                          static_cast<uint32_t*>(s.logical), int(s.width * 4));
+        pixman_transform_t half;
+        pixman_transform_init_scale(&half, pixman_double_to_fixed(0.5), pixman_double_to_fixed(0.5));
+        pixman_image_set_transform(scaled, &half);
+        pixman_image_set_filter(scaled, PIXMAN_FILTER_NEAREST, nullptr, 0);
+    }
+};
+
+PixmanImages& pixmanImages() {
+    static PixmanImages images;
+    return images;
+}
+
+void pixmanConvert() {
+    pixman_image_composite32(PIXMAN_OP_SRC, pixmanImages().source, nullptr,
+                             pixmanImages().target565, 0, 0, 0, 0, 0, 0, 1920, 1080);
+    benchmark::ClobberMemory();
+}
+
+void pixmanStretch() {
+    pixman_image_composite32(PIXMAN_OP_SRC, pixmanImages().scaled, nullptr, pixmanImages().target,
+                             0, 0, 0, 0, 0, 0, 1920, 1080);
+    benchmark::ClobberMemory();
+}
+
+// The simulator's 2D core on its own, over a private copy of video memory, running the frame
+// the driver builds for one 8 x 8 copy blit.
+struct DirectCore {
+    std::vector<uint8_t> memory;
+    std::vector<uint32_t> words;
+    std::vector<veld::gpusim::Command> commands;
+    std::unique_ptr<veld::gpusim::Core2D> core;
+    DirectCore() : memory(veld::gpusim::kVideoBytes) {
+        driverCopy(fullHdSource(), fullHd(), 8, 8);
+        const std::string path = veld::seam::path("/tmp/bench-stream.bin");
+        veld::gpu_device::simControl("save-stream " + path);
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+        words.resize(bytes.size() / 4);
+        std::memcpy(words.data(), bytes.data(), words.size() * 4);
+        veld::gpusim::DecodeError error;
+        veld::gpusim::decodeStream(words, commands, error);
+        core = std::make_unique<veld::gpusim::Core2D>(
+            memory.data(), *veld::gpusim::findProfile("plain"),
+            [](uint64_t, uint64_t) { return true; }, [](const char*, uint64_t, uint64_t) {});
+    }
+    void run() {
+        core->execute(commands);
+        benchmark::ClobberMemory();
+    }
+};
+
+DirectCore& directCore() {
+    static DirectCore d;
+    return d;
 }
 
 void memsetClear(Target& t, uint32_t colour) {
@@ -251,6 +392,55 @@ void BM_ClearFullHd_Memset(benchmark::State& state) {
 }
 BENCHMARK(BM_ClearFullHd_Memset);
 
+void BM_CopyFullHd_Driver(benchmark::State& state) {
+    for (auto _ : state) driverCopy(fullHdSource(), fullHd(), 1920, 1080);
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(fullHd().bytes));
+}
+BENCHMARK(BM_CopyFullHd_Driver)->UseRealTime();
+
+void BM_CopyFullHd_Memcpy(benchmark::State& state) {
+    for (auto _ : state) memcpyCopy(fullHdSource(), fullHd());
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(fullHd().bytes));
+}
+BENCHMARK(BM_CopyFullHd_Memcpy);
+
+void BM_CopyFullHd_Pixman(benchmark::State& state) {
+    for (auto _ : state) pixmanCopy(fullHdSource(), fullHd());
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(fullHd().bytes));
+}
+BENCHMARK(BM_CopyFullHd_Pixman);
+
+void BM_Blit8x8_Driver(benchmark::State& state) {
+    for (auto _ : state) driverCopy(fullHdSource(), fullHd(), 8, 8);
+}
+BENCHMARK(BM_Blit8x8_Driver)->UseRealTime();
+
+void BM_Blit8x8_CoreDirect(benchmark::State& state) {
+    for (auto _ : state) directCore().run();
+}
+BENCHMARK(BM_Blit8x8_CoreDirect);
+void BM_Convert565_Driver(benchmark::State& state) {
+    for (auto _ : state) driverConvert(fullHdSource(), fullHd565());
+}
+BENCHMARK(BM_Convert565_Driver)->UseRealTime();
+
+void BM_Convert565_Pixman(benchmark::State& state) {
+    for (auto _ : state) pixmanConvert();
+}
+BENCHMARK(BM_Convert565_Pixman);
+
+void BM_StretchNearest_Driver(benchmark::State& state) {
+    for (auto _ : state) driverStretch(fullHdSource(), fullHd());
+}
+BENCHMARK(BM_StretchNearest_Driver)->UseRealTime();
+
+void BM_StretchNearest_Pixman(benchmark::State& state) {
+    for (auto _ : state) pixmanStretch();
+}
+BENCHMARK(BM_StretchNearest_Pixman);
+
+
+
 void BM_Request_DeviceControl(benchmark::State& state) {
     for (auto _ : state)
         if (driverRequest() != gcvSTATUS_OK) state.SkipWithError("request failed");
@@ -292,7 +482,7 @@ void printRatios() {
     using veld::bench::median;
     constexpr int kRounds = 15;
     std::vector<double> request, raw, node, heap, mapping, loads, array, clear, clearBase, decode,
-        scan, fullClear, fullBase;
+        scan, fullClear, fullBase, copy, copyBase, copyPixman, small8, direct8, convert, convertPixman, stretch, stretchPixman;
     for (int r = 0; r < kRounds; ++r) {
         raw.push_back(wallEach([] { rawIoctl(); }, 2000));
         request.push_back(wallEach([] { driverRequest(); }, 500));
@@ -308,6 +498,15 @@ void printRatios() {
         decode.push_back(veld::bench::nanosEach([](int) { benchmark::DoNotOptimize(decodeSample()); }, 50));
         fullBase.push_back(wallEach([] { memsetClear(fullHd(), 3); }, 5));
         fullClear.push_back(wallEach([] { driverClear(fullHd(), 3); }, 5));
+        copyBase.push_back(wallEach([] { memcpyCopy(fullHdSource(), fullHd()); }, 5));
+        copyPixman.push_back(wallEach([] { pixmanCopy(fullHdSource(), fullHd()); }, 5));
+        copy.push_back(wallEach([] { driverCopy(fullHdSource(), fullHd(), 1920, 1080); }, 5));
+        direct8.push_back(wallEach([] { directCore().run(); }, 200));
+        convertPixman.push_back(wallEach(pixmanConvert, 5));
+        convert.push_back(wallEach([] { driverConvert(fullHdSource(), fullHd565()); }, 5));
+        stretchPixman.push_back(wallEach(pixmanStretch, 5));
+        stretch.push_back(wallEach([] { driverStretch(fullHdSource(), fullHd()); }, 5));
+        small8.push_back(wallEach([] { driverCopy(fullHdSource(), fullHd(), 8, 8); }, 50));
     }
     veld::bench::printCpu();
     std::printf("\nmedians of %d interleaved rounds (wall time):\n", kRounds);
@@ -333,6 +532,24 @@ void printRatios() {
                 " (target <= 1.5)\n",
                 median(fullClear) / 1000, median(fullBase) / 1000,
                 median(fullClear) / median(fullBase));
+    std::printf("  1920 x 1080 A8R8G8B8 copy blit, API to executed: %.0f us; memcpy %.0f us"
+                " (ratio %.2f, target <= 1.5); pixman_blt %.0f us (ratio %.2f)\n",
+                median(copy) / 1000, median(copyBase) / 1000, median(copy) / median(copyBase),
+                median(copyPixman) / 1000, median(copy) / median(copyPixman));
+    std::printf("  8 x 8 copy blit, one per commit: %.1f us; the same frame on the 2D core"
+                " directly %.2f us; driver overhead per operation %.1f us (ratio %.0f)\n",
+                median(small8) / 1000, median(direct8) / 1000,
+                (median(small8) - median(direct8)) / 1000, median(small8) / median(direct8));
+    std::printf("  1920 x 1080 A8R8G8B8 to R5G6B5, API to executed: %.0f us; pixman SRC composite"
+                " %.0f us; ratio %.2f (target: faster, or within 1.2)\n",
+                median(convert) / 1000, median(convertPixman) / 1000,
+                median(convert) / median(convertPixman));
+    std::printf("  nearest stretch 960 x 540 to 1920 x 1080, API to executed: %.0f us; pixman"
+                " nearest %.0f us; ratio %.2f (target <= 1.5)\n",
+                median(stretch) / 1000, median(stretchPixman) / 1000,
+                median(stretch) / median(stretchPixman));
+
+
 }
 
 }  // namespace

@@ -38,7 +38,20 @@ struct _gcoBUFFER {
     gcoCMDBUF committing;  // the first buffer of the next submission
     gcoCMDBUF current;     // the buffer reservations come from
     gcsTEMPCMDBUF temp;
+    uint64_t waitSignal;   // the signal the committing thread waits on next (its stall), or 0
+    uint32_t waitReached;  // the kernel has reached and taken it within the last commit
 };
+
+namespace gal {
+
+void setCommitWait(gcoBUFFER buffer, gcsSIGNAL_PTR signal) {
+    buffer->waitSignal = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(signal));
+    buffer->waitReached = 0;
+}
+
+bool commitReachedWait(gcoBUFFER buffer) { return buffer->waitReached != 0; }
+
+}  // namespace gal
 
 extern "C" {
 
@@ -237,6 +250,7 @@ gceSTATUS gcoBUFFER_Write(gcoBUFFER b, const void* data, size_t bytes, int32_t a
 
 gceSTATUS gcoBUFFER_Commit(gcoBUFFER b, uint32_t pipe, gcsSTATE_DELTA* delta, gcoQUEUE queue) {
     if (!b) return gcvSTATUS_INVALID_OBJECT;
+    b->waitReached = 0;
     bool lastSent = false;
     if (b->committing && b->current) {
         for (gcoCMDBUF cmdbuf = b->committing;; cmdbuf = follow(cmdbuf->next)) {
@@ -257,6 +271,7 @@ gceSTATUS gcoBUFFER_Commit(gcoBUFFER b, uint32_t pipe, gcsSTATE_DELTA* delta, gc
                 gal::setPointer(r, 8, cmdbuf);
                 gal::setPointer(r, 16, delta);
                 gal::setField<uint64_t>(r, 24, last ? gal::queueHead(queue) : 0);
+                if (last) gal::setField<uint64_t>(r, GAL_COMMIT_WAIT_SIGNAL, b->waitSignal);
                 const gceSTATUS status = gal::call(r);
                 if (status < 0) {
                     // Nothing was taken: the buffer and the queued events stay as they were.
@@ -274,6 +289,7 @@ gceSTATUS gcoBUFFER_Commit(gcoBUFFER b, uint32_t pipe, gcsSTATE_DELTA* delta, gc
                 }
                 cmdbuf->entryPipe = cmdbuf->exitPipe = 0;
                 lastSent = last;
+                if (last) b->waitReached = gal::field<uint32_t>(r, GAL_COMMIT_WAIT_REACHED) == 1;
             }
             if (last) break;
         }

@@ -138,6 +138,11 @@ gceSTATUS constructDeltas(gcoHARDWARE hardware);
 void destroyDeltas(gcoHARDWARE hardware);
 void advanceDelta(gcoHARDWARE hardware);
 
+// The signal a stall waits on after its commit, named in that commit so that a kernel which
+// reaches it within the commit can take it for the caller (command_buffer.cpp).
+void setCommitWait(gcoBUFFER buffer, gcsSIGNAL_PTR signal);
+bool commitReachedWait(gcoBUFFER buffer);
+
 // The older chips' end-of-frame patch and its surface (frame2d.cpp).
 gceSTATUS preparePatch(gcoHARDWARE hardware);
 void releasePatch(gcoHARDWARE hardware);

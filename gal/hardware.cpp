@@ -136,9 +136,15 @@ gceSTATUS gcoHARDWARE_Stall(gcoHARDWARE given) {
     gal::setField<uint32_t>(r, 24, GAL_SIGNAL_SOURCE_STALL);
     status = gcoQUEUE_AppendEvent(hw->queue, &r);
     if (status < 0) return status;
-    // The signal event goes with whatever is still to be submitted, after it.
+    // The signal event goes with whatever is still to be submitted, after it. The commit names
+    // the signal: a kernel that reaches it within the commit takes it for us, and the wait,
+    // a second request, is not needed.
+    if (hw->buffer) gal::setCommitWait(hw->buffer, hw->stallSignal);
     status = gcoHARDWARE_Commit(hw);
+    const bool reached = hw->buffer && gal::commitReachedWait(hw->buffer);
+    if (hw->buffer) gal::setCommitWait(hw->buffer, nullptr);
     if (status < 0) return status;
+    if (reached) return gcvSTATUS_OK;
     return gcoOS_WaitSignal(nullptr, hw->stallSignal, 0xFFFFFFFFu);
 }
 

@@ -98,6 +98,14 @@ enum {
     GAL_POOL_CONTIGUOUS = 9
 };
 
+/* CMD_COMMIT: u+8 the command-buffer record, u+16 the state delta, u+24 the event queue's head.
+ * u+32 may name a signal of the caller's that it waits on right after the commit (its stall);
+ * a kernel that has already reached that signal within the commit takes it for the caller and
+ * answers 1 at u+40, which saves the caller its wait. A kernel that does not know the field
+ * leaves u+40 at 0 and the caller waits as usual. */
+#define GAL_COMMIT_WAIT_SIGNAL 32u
+#define GAL_COMMIT_WAIT_REACHED 40u
+
 /* Sources of a deferred CMD_SIGNAL (u+24). */
 enum { GAL_SIGNAL_SOURCE_BUFFER = 0, GAL_SIGNAL_SOURCE_STALL = 4 };
 

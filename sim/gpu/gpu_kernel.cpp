@@ -585,7 +585,16 @@ int32_t GpuKernel::commit(const Client& c, gcsIO_REQUEST& r) {
         ++commits_;
         commitBytes_ += record.offset - record.startOffset - kReservedHead;
     }
-    return runEvents(c, field<uint64_t>(r, 24), r.hardwareType);
+    const int32_t status = runEvents(c, field<uint64_t>(r, 24), r.hardwareType);
+    if (status < 0) return status;
+    // The caller's stall signal, when the events above have set it, is taken for the caller:
+    // its wait would return at once.
+    auto waited = signals_.find(static_cast<uint32_t>(field<uint64_t>(r, GAL_COMMIT_WAIT_SIGNAL)));
+    if (waited != signals_.end() && waited->second.owner == c.pid && waited->second.state) {
+        if (!waited->second.manualReset) waited->second.state = false;
+        setField<uint32_t>(r, GAL_COMMIT_WAIT_REACHED, 1);
+    }
+    return gcvSTATUS_OK;
 }
 
 // Runs a chain of queued events, as the GPU reaches them after the commands before them.

@@ -7,15 +7,19 @@
 //   34    all 256 ROPs (else only 0xAA, 0xCC, 0xF0)     35  the mirror extension of rotations
 //   36    the newer clear-colour state (0x12C0)         37  the newer palette states (0x3400)
 //   38    the lookup tables (0x13800, 0x13C00)          39  the wider source block
+//   14    the advanced 2D settings (colour-key ranges, global colours, multiply modes,
+//         auto-flush cycles)
+//   51, 52  every rotation and flip of sources and targets (else only 0 and 90 degrees)
+//   107   the two 256-entry lookup tables    108  the user YUV modes and coefficient sets
 //   139   2D reservations may cross a 4 KB page
-// An older chip has none of 32 to 39 and not 139.
+// An older chip has none of 14, 32 to 39, 51, 52, 107, 108 and not 139.
 #include "gpu_profile.h"
 
 namespace veld::gpusim {
 
 const ChipProfile kProfiles[2] = {
     {"plain", "current 2D core beside a 3D core", 0x0320, 0x5341,
-     {0x00000203, 0x000000FF, 0, 0, 0x00000800, 0, 0}, {0x00000001, 0x00000000, 0x20190221}, 2,
+     {0x00004203, 0x001800FF, 0, 0x00001800, 0x00000800, 0, 0}, {0x00000001, 0x00000000, 0x20190221}, 2,
      {1, 2, 0}},
     {"old", "single older core (revision 0x4301) with the older chips' quirks", 0x0300, 0x4301,
      {0x00000203, 0x00000000, 0, 0, 0x00000000, 0, 0}, {0x00000001, 0x00000000, 0x20120815}, 1,

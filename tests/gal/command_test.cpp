@@ -31,16 +31,7 @@ protected:
     }
 
     // Commits and returns the stream the simulator executed.
-    std::vector<uint32_t> commitAndCapture() {
-        EXPECT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
-        const std::string path = veld::seam::path("/tmp/stream.bin");
-        EXPECT_EQ(GpuSimulator::control("save-stream " + path), "ok\n");
-        std::ifstream in(path, std::ios::binary);
-        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
-        std::vector<uint32_t> words(bytes.size() / 4);
-        std::memcpy(words.data(), bytes.data(), words.size() * 4);
-        return words;
-    }
+    std::vector<uint32_t> commitAndCapture() { return veld::test::commitAndCaptureStream(); }
 
     void writeWords(std::initializer_list<uint32_t> words) {
         std::vector<uint32_t> v(words);
@@ -207,6 +198,19 @@ TEST_F(CommandStream, DrawOutsideTheNodesIsAFaultAndWritesNothing) {
     ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
     EXPECT_EQ(GpuSimulator::counter("faults"), faults + 1);
     for (size_t i = 0; i < target.bytes / 4; ++i) ASSERT_EQ(target.pixels[i], 0x11000000u + i);
+}
+
+// A stall is one request when the kernel reaches the stall's signal within the commit: the
+// kernel takes the signal for the caller, so that it is not left set for a later stall.
+TEST_F(CommandStream, StallIsOneRequestAndLeavesItsSignalClear) {
+    ASSERT_EQ(gcoHARDWARE_LoadState32(nullptr, GAL_STATE_CLIP_TOP_LEFT, 0), gcvSTATUS_OK);
+    const uint64_t requests = GpuSimulator::counter("requests");
+    ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+    EXPECT_EQ(GpuSimulator::counter("requests"), requests + 1);
+    EXPECT_EQ(gcoOS_WaitSignal(nullptr, hw_->stallSignal, 0), gcvSTATUS_TIMEOUT);
+    // With nothing to submit the events go on their own and the stall waits as before.
+    ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+    EXPECT_EQ(gcoOS_WaitSignal(nullptr, hw_->stallSignal, 0), gcvSTATUS_TIMEOUT);
 }
 
 TEST_F(CommandStream, FullRingNeverHangsAndReusesBuffersAfterTheirSignal) {

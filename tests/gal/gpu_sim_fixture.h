@@ -12,13 +12,18 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "gal_hal.h"
 #include "gal_os.h"
 #include "gpu_device.h"
 #include "seam.h"
@@ -105,6 +110,18 @@ private:
     std::unique_ptr<TestRoot> root_;
     std::unique_ptr<GpuSimulator> sim_;
 };
+
+// Commits with a stall and returns the stream the simulator executed last.
+inline std::vector<uint32_t> commitAndCaptureStream() {
+    EXPECT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+    const std::string path = seam::path("/tmp/stream.bin");
+    EXPECT_EQ(GpuSimulator::control("save-stream " + path), "ok\n");
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::vector<uint32_t> words(bytes.size() / 4);
+    std::memcpy(words.data(), bytes.data(), words.size() * 4);
+    return words;
+}
 
 // Tests that use the shared simulator.
 class GpuTest : public testing::Test {

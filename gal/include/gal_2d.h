@@ -1,0 +1,179 @@
+/*
+ * gal_2d.h - the 2D engine (gco2D): sources, target, clipping, brushes, raster operations,
+ * colour keys and transparency, mirroring, palettes and stretching, and the operations that
+ * hand them to the hardware layer (clear, blit, batch blit, stretch blit, monochrome blit),
+ * with the rectangle helpers. Setters only validate and store; operations build a 2D frame in
+ * the command buffer; nothing runs before a commit.
+ */
+#ifndef GAL_2D_H
+#define GAL_2D_H
+
+#include "gal_hardware.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A point or a size. */
+typedef struct gcsPOINT {
+    int32_t x, y;
+} gcsPOINT;
+
+/* 2D commands. */
+enum { gcv2D_CLEAR = 0, gcv2D_LINE = 1, gcv2D_BLT = 2, gcv2D_STRETCH = 3, gcv2D_HOR_FILTER = 4,
+       gcv2D_VER_FILTER = 5, gcv2D_MULTI_SOURCE_BLT = 6 };
+
+/* Source types of a slot. */
+enum { gcv2D_SOURCE_MASKED = 0, gcv2D_SOURCE_MONO = 1, gcv2D_SOURCE_COLOR = 2,
+       gcv2D_SOURCE_INVALID = 3 };
+
+/* The hardware layer's entry points for 2D frames; `engine` is the engine's settings. */
+gceSTATUS gcoHARDWARE_StartDE(gcoHARDWARE hardware, gco2D engine, uint32_t command,
+                              uint32_t sourceRectCount, const gcsRECT* sourceRects,
+                              uint32_t destRectCount, const gcsRECT* destRects);
+gceSTATUS gcoHARDWARE_StartDEStream(gcoHARDWARE hardware, gco2D engine, uint32_t streamBytes,
+                                    const gcsRECT* destRect, uint32_t** data);
+gceSTATUS gcoHARDWARE_Clear2D(gcoHARDWARE hardware, gco2D engine, uint32_t rectCount,
+                              const gcsRECT* rects);
+gceSTATUS gcoHARDWARE_MonoBlit(gcoHARDWARE hardware, gco2D engine, const void* stream,
+                               const gcsPOINT* sourceSize, const gcsRECT* streamRect,
+                               uint32_t sourcePacking, uint32_t streamPacking,
+                               const gcsRECT* destRect);
+gceSTATUS gcoHARDWARE_ColorPackToARGB8(uint32_t format, uint32_t colour, uint32_t* argb);
+gceSTATUS gcoHARDWARE_SetAutoFlushCycles(gcoHARDWARE hardware, uint32_t cycles);
+
+/* Engine. */
+gceSTATUS gco2D_Flush(gco2D engine);
+gceSTATUS gco2D_SetCurrentSourceIndex(gco2D engine, uint32_t index);
+gceSTATUS gco2D_SetColorSourceEx(gco2D engine, uint32_t address, uint32_t stride, uint32_t format,
+                                 uint32_t rotation, uint32_t width, uint32_t height,
+                                 int32_t relative, uint32_t transparency, uint32_t colorKey);
+gceSTATUS gco2D_SetColorSource(gco2D engine, uint32_t address, uint32_t stride, uint32_t format,
+                               uint32_t rotation, uint32_t width, int32_t relative,
+                               uint32_t transparency, uint32_t colorKey);
+gceSTATUS gco2D_SetColorSourceAdvanced(gco2D engine, uint32_t address, uint32_t stride,
+                                       uint32_t format, uint32_t rotation, uint32_t width,
+                                       uint32_t height, int32_t relative);
+gceSTATUS gco2D_SetMaskedSourceEx(gco2D engine, uint32_t address, uint32_t stride,
+                                  uint32_t format, int32_t relative, uint32_t monoPacking,
+                                  uint32_t rotation, uint32_t width, uint32_t height);
+gceSTATUS gco2D_SetMaskedSource(gco2D engine, uint32_t address, uint32_t stride, uint32_t format,
+                                int32_t relative, uint32_t monoPacking);
+gceSTATUS gco2D_SetMonochromeSource(gco2D engine, int32_t colorConvert,
+                                    uint32_t monoTransparency, uint32_t dataPacking,
+                                    int32_t relative, uint32_t transparency, uint32_t foreground,
+                                    uint32_t background);
+gceSTATUS gco2D_SetGenericSource(gco2D engine, const uint32_t* addresses, uint32_t addressCount,
+                                 const uint32_t* strides, uint32_t strideCount, uint32_t tiling,
+                                 uint32_t format, uint32_t rotation, uint32_t width,
+                                 uint32_t height);
+gceSTATUS gco2D_SetSource(gco2D engine, const gcsRECT* sourceRect);
+gceSTATUS gco2D_SetTargetEx(gco2D engine, uint32_t address, uint32_t stride, uint32_t rotation,
+                            uint32_t width, uint32_t height);
+gceSTATUS gco2D_SetTarget(gco2D engine, uint32_t address, uint32_t stride, uint32_t rotation,
+                          uint32_t width);
+gceSTATUS gco2D_SetGenericTarget(gco2D engine, const uint32_t* addresses, uint32_t addressCount,
+                                 const uint32_t* strides, uint32_t strideCount, uint32_t tiling,
+                                 uint32_t format, uint32_t rotation, uint32_t width,
+                                 uint32_t height);
+gceSTATUS gco2D_SetClipping(gco2D engine, const gcsRECT* rect);
+gceSTATUS gco2D_SetROP(gco2D engine, uint8_t foreground, uint8_t background);
+gceSTATUS gco2D_SetBitBlitMirror(gco2D engine, int32_t horizontal, int32_t vertical);
+gceSTATUS gco2D_SetTransparencyAdvanced(gco2D engine, uint32_t source, uint32_t destination,
+                                        uint32_t pattern);
+gceSTATUS gco2D_SetTransparencyAdvancedEx(gco2D engine, uint32_t source, uint32_t destination,
+                                          uint32_t pattern, int32_t useColorKey);
+gceSTATUS gco2D_SetSourceColorKeyRangeAdvanced(gco2D engine, uint32_t low, uint32_t high);
+gceSTATUS gco2D_SetSourceColorKeyAdvanced(gco2D engine, uint32_t key);
+gceSTATUS gco2D_SetTargetColorKeyRangeAdvanced(gco2D engine, uint32_t low, uint32_t high);
+gceSTATUS gco2D_SetTargetColorKeyAdvanced(gco2D engine, uint32_t key);
+gceSTATUS gco2D_SetSourceGlobalColorAdvanced(gco2D engine, uint32_t colour);
+gceSTATUS gco2D_SetTargetGlobalColorAdvanced(gco2D engine, uint32_t colour);
+gceSTATUS gco2D_SetPixelMultiplyModeAdvanced(gco2D engine, uint32_t sourcePremultiply,
+                                             uint32_t targetPremultiply, uint32_t globalMultiply,
+                                             uint32_t targetDemultiply);
+gceSTATUS gco2D_EnableAlphaBlend(gco2D engine, uint8_t sourceAlpha, uint8_t targetAlpha,
+                                 uint32_t sourceAlphaMode, uint32_t targetAlphaMode,
+                                 uint32_t sourceGlobalMode, uint32_t targetGlobalMode,
+                                 uint32_t sourceFactor, uint32_t targetFactor,
+                                 uint32_t sourceColorMode, uint32_t targetColorMode);
+gceSTATUS gco2D_EnableAlphaBlendAdvanced(gco2D engine, uint32_t sourceAlphaMode,
+                                         uint32_t targetAlphaMode, uint32_t sourceGlobalMode,
+                                         uint32_t targetGlobalMode, uint32_t sourceFactor,
+                                         uint32_t targetFactor);
+gceSTATUS gco2D_SetPorterDuffBlending(gco2D engine, uint32_t rule);
+gceSTATUS gco2D_DisableAlphaBlend(gco2D engine);
+gceSTATUS gco2D_SetStretchFactors(gco2D engine, uint32_t horizontal, uint32_t vertical);
+gceSTATUS gco2D_SetStretchRectFactors(gco2D engine, const gcsRECT* sourceRect,
+                                      const gcsRECT* destRect);
+gceSTATUS gco2D_CalcStretchFactor(gco2D engine, int32_t sourceSize, int32_t destSize,
+                                  uint32_t* factor);
+gceSTATUS gco2D_SetGdiStretchMode(gco2D engine, int32_t enable);
+gceSTATUS gco2D_SetKernelSize(gco2D engine, uint8_t horizontal, uint8_t vertical);
+gceSTATUS gco2D_SetFilterType(gco2D engine, uint32_t type);
+gceSTATUS gco2D_EnableDither(gco2D engine, int32_t enable);
+gceSTATUS gco2D_SetAutoFlushCycles(gco2D engine, uint32_t cycles);
+gceSTATUS gco2D_LoadPalette(gco2D engine, uint32_t firstIndex, uint32_t count,
+                            const uint32_t* entries, int32_t colorConvert);
+gceSTATUS gco2D_LoadSolidBrush(gco2D engine, uint32_t format, int32_t colorConvert,
+                               uint32_t colour, uint64_t mask);
+gceSTATUS gco2D_LoadMonochromeBrush(gco2D engine, uint32_t originX, uint32_t originY,
+                                    int32_t colorConvert, uint32_t foreground,
+                                    uint32_t background, uint64_t bits, uint64_t mask);
+gceSTATUS gco2D_LoadColorBrush(gco2D engine, uint32_t originX, uint32_t originY,
+                               uint32_t address, uint32_t format, uint64_t mask);
+
+gceSTATUS gco2D_SetTargetRect(gco2D engine, const gcsRECT* rect);
+gceSTATUS gco2D_SetYUVColorMode(gco2D engine, uint32_t mode);
+gceSTATUS gco2D_SetSourceTileStatus(gco2D engine, uint32_t config, uint32_t format,
+                                    uint32_t clear, uint32_t address);
+gceSTATUS gco2D_SetTargetTileStatus(gco2D engine, uint32_t config, uint32_t format,
+                                    uint32_t clear, uint32_t address);
+gceSTATUS gco2D_SetStateU32(gco2D engine, uint32_t key, uint32_t value);
+gceSTATUS gco2D_SetStateArrayU32(gco2D engine, uint32_t key, const uint32_t* values,
+                                 uint32_t count);
+gceSTATUS gco2D_SetStateArrayI32(gco2D engine, uint32_t key, const int32_t* values,
+                                 uint32_t count);
+gceSTATUS gco2D_SetUserFilterKernel(gco2D engine, uint32_t pass, const uint16_t* kernel);
+gceSTATUS gco2D_EnableUserFilterPasses(gco2D engine, int32_t horizontal, int32_t vertical);
+gceSTATUS gco2D_FreeFilterBuffer(gco2D engine);
+gceSTATUS gco2D_ProfileEngine(gco2D engine, void* counters);
+
+/* Operations. */
+gceSTATUS gco2D_Clear(gco2D engine, uint32_t rectCount, const gcsRECT* rects, uint32_t colour,
+                      uint8_t foreground, uint8_t background, uint32_t targetFormat);
+gceSTATUS gco2D_Blit(gco2D engine, uint32_t rectCount, const gcsRECT* destRects,
+                     uint8_t foreground, uint8_t background, uint32_t targetFormat);
+gceSTATUS gco2D_BatchBlit(gco2D engine, uint32_t rectCount, const gcsRECT* sourceRects,
+                          const gcsRECT* destRects, uint8_t foreground, uint8_t background,
+                          uint32_t targetFormat);
+gceSTATUS gco2D_StretchBlit(gco2D engine, uint32_t rectCount, const gcsRECT* destRects,
+                            uint8_t foreground, uint8_t background, uint32_t targetFormat);
+gceSTATUS gco2D_MonoBlit(gco2D engine, const void* stream, const gcsPOINT* sourceSize,
+                         const gcsRECT* streamRect, uint32_t sourcePacking,
+                         uint32_t streamPacking, const gcsRECT* destRect, uint8_t foreground,
+                         uint8_t background, uint32_t targetFormat);
+
+/* Limits and queries. */
+uint32_t gco2D_GetMaximumDataCount(void);
+uint32_t gco2D_GetMaximumRectCount(void);
+gceSTATUS gco2D_QueryU32(gco2D engine, uint32_t item, uint32_t* value);
+gceSTATUS gco2D_GetPixelAlignment(uint32_t format, uint32_t* alignment);
+gceSTATUS gco2D_GetPackSize(uint32_t packing, uint32_t* bits, uint32_t* count);
+
+/* Rectangles. */
+gceSTATUS gcsRECT_Set(gcsRECT* rect, int32_t left, int32_t top, int32_t right, int32_t bottom);
+gceSTATUS gcsRECT_Width(const gcsRECT* rect, int32_t* width);
+gceSTATUS gcsRECT_Height(const gcsRECT* rect, int32_t* height);
+gceSTATUS gcsRECT_Normalize(gcsRECT* rect);
+gceSTATUS gcsRECT_IsEqual(const gcsRECT* a, const gcsRECT* b, int32_t* equal);
+gceSTATUS gcsRECT_IsOfEqualSize(const gcsRECT* a, const gcsRECT* b, int32_t* equal);
+gceSTATUS gcsRECT_RelativeRotation(uint32_t orientation, uint32_t* rotation);
+gceSTATUS gcsRECT_Rotate(gcsRECT* rect, uint32_t rotation, uint32_t targetRotation,
+                         int32_t surfaceWidth, int32_t surfaceHeight);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* GAL_2D_H */
