@@ -282,8 +282,11 @@ gceSTATUS emitStates(Writer& w, Operation& op, uint32_t clearColour) {
     }
     TRY(emitClip(w, op, s.clip));
     if (e->dither) TRY(w.load(GAL_STATE_DITHER, {0x6E4CA280u, 0x5D7F91B3u}));
+    // A source transparency test reads the source too, whatever the ROPs: without its states
+    // the engine would test (and fault on) whatever source an earlier operation left behind.
     const bool usesSource = ropUsesSource(s.foregroundRop) || ropUsesSource(s.backgroundRop) ||
-                            s.type == gal::kSourceMasked;
+                            s.type == gal::kSourceMasked ||
+                            (s.sourceMode != 0 && s.type != gal::kSourceNone);
     const bool usesPattern = ropUsesPattern(s.foregroundRop) || ropUsesPattern(s.backgroundRop);
     if (usesPattern) TRY(emitBrush(w, op));
     return emitSource(w, op, s, usesSource);

@@ -278,6 +278,18 @@ TEST_F(DriverPixels, RopsKeysRotationsMirrorsStretchPaletteAndMonoMatchTheRefere
         op.monoBackground = 0xFF0000FFu;
         ops.push_back(op);
     }
+    {
+        // After the mono blits: a keyed source whose ROPs ignore it still takes part through its
+        // key test, so its own states must go out (the engine would test the mono stream).
+        Operation op = base;
+        op.keyed = true;
+        op.key = 0x0000;
+        for (uint8_t rop : {0x00, 0xF0, 0x55}) {
+            op.foreground = op.background = rop;
+            op.brush = rop == 0xF0;
+            ops.push_back(op);
+        }
+    }
     for (const Operation& op : ops) EXPECT_EQ(run(op, random), "");
     EXPECT_EQ(GpuSimulator::counter("faults"), faults);
 }
