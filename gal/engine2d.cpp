@@ -162,6 +162,7 @@ void retainEngine(gco2D engine) { engine->references.fetch_add(1); }
 void releaseEngine(gco2D engine) {
     if (engine->references.fetch_sub(1) != 1) return;
     if (engine->palette) gcoOS_Free(nullptr, engine->palette);
+    if (engine->brushCache) gcoBRUSH_CACHE_Destroy(engine->brushCache);
     engine->magic = 0;
     engine->~_gco2D();
     gcoOS_Free(nullptr, engine);
@@ -196,6 +197,11 @@ gceSTATUS gco2D_Construct(gcoHAL hal, gco2D* engine) {
     for (uint32_t i = 0; i < 256; ++i) {
         e->lookupTables[0][i] = i * 0x10101u;
         e->lookupTables[1][i] = i * 0x100401u;
+    }
+    const gceSTATUS cacheStatus = gcoBRUSH_CACHE_Construct(hal, &e->brushCache);
+    if (cacheStatus < 0) {
+        gal::releaseEngine(e);
+        return cacheStatus;
     }
     *engine = e;
     return gcvSTATUS_OK;
@@ -632,6 +638,7 @@ gceSTATUS gco2D_LoadSolidBrush(gco2D e, uint32_t format, int32_t colorConvert, u
     e->brush.convert = colorConvert ? 1 : 0;
     e->brush.colour = colour;
     e->brush.mask = mask;
+    gal::brushLoadedDirectly(e->brushCache);
     return gcvSTATUS_OK;
 }
 
@@ -650,6 +657,7 @@ gceSTATUS gco2D_LoadMonochromeBrush(gco2D e, uint32_t originX, uint32_t originY,
     e->brush.background = background;
     e->brush.bits = bits;
     e->brush.mask = mask;
+    gal::brushLoadedDirectly(e->brushCache);
     return gcvSTATUS_OK;
 }
 
@@ -667,6 +675,7 @@ gceSTATUS gco2D_LoadColorBrush(gco2D e, uint32_t originX, uint32_t originY, uint
     e->brush.address = address;
     e->brush.format = format;
     e->brush.mask = mask;
+    gal::brushLoadedDirectly(e->brushCache);
     return gcvSTATUS_OK;
 }
 

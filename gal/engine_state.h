@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "gal_2d.h"
+#include "gal_brush.h"
 #include "gal_internal.h"
 
 namespace gal {
@@ -101,6 +102,7 @@ struct _gco2D {
     gal::Target target;
     gcsRECT clip = gal::kDefaultClip;
     gal::Brush brush;
+    gcoBRUSH_CACHE brushCache = nullptr;  // the engine's brush objects and pattern buffers
     uint32_t* palette = nullptr;  // 256 entries, allocated on first load
     uint32_t paletteFirst = 0, paletteCount = 0, paletteConvert = 1, paletteChanged = 0;
     uint32_t kernelH = 9, kernelV = 9, filterType = 0;
@@ -141,6 +143,10 @@ struct Format2D {
 };
 // The 2D facts of a format code; nullptr when the 2D engine does not take it.
 const Format2D* format2D(uint32_t code);
+
+// The engine's brush changed outside its brush cache (a direct gco2D_Load*Brush): the
+// cache's current brush is no longer the engine's (brush_cache.cpp).
+void brushLoadedDirectly(gcoBRUSH_CACHE cache);
 // A colour given in `format` (raw) as an A8R8G8B8 value, each channel widened by repeating its
 // bits; formats without alpha read as alpha 0xFF.
 uint32_t expandColour(uint32_t format, uint32_t raw);

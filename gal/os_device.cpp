@@ -147,7 +147,7 @@ gceSTATUS gcoOS_FreeSharedMemory(gcoOS os, void* memory) { return gcoOS_Free(os,
 gceSTATUS gcoOS_GetMemorySize(gcoOS, void* memory, size_t* bytes) {
     if (!bytes) return gcvSTATUS_INVALID_ARGUMENT;
     *bytes = 0;
-    if (gcPLS.os && gcPLS.os->heap) return gcoHEAP_GetSize(gcPLS.os->heap, memory, bytes);
+    if (gcPLS.os && gcPLS.os->heap) return gcoHEAP_GetMemorySize(gcPLS.os->heap, memory, bytes);
     return gcvSTATUS_OK;
 }
 

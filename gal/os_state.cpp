@@ -128,7 +128,9 @@ gceSTATUS openDevice() {
         return gcvSTATUS_DEVICE;
     }
     gcPLS.os = os;
-    if (gcoHEAP_Construct(os, 0, &os->heap) < 0) os->heap = nullptr;
+    // No library heap: the driver's records come from the system allocator, whose statistics
+    // the gcoOS object keeps (a gcoHEAP serves callers that construct one).
+    os->heap = nullptr;
     gcsIO_REQUEST r = gal::request(CMD_GET_BASE_ADDRESS);
     const gceSTATUS status = gcoOS_DeviceControl(nullptr, GAL_IOCTL_REQUEST, &r, sizeof r, &r,
                                                  sizeof r);

@@ -87,8 +87,14 @@ gceSTATUS gcoSURF_Blit(gcoSURF source, gcoSURF target, uint32_t rectCount,
     gceSTATUS status = engine(e);
     if (status < 0) return status;
     if (mask && e->reduced) return gcvSTATUS_NOT_SUPPORTED;
-    if (brush) return gcvSTATUS_NOT_SUPPORTED;  // brush objects are not part of this driver
     if (rectCount == 0 || !destRects) return gcvSTATUS_INVALID_ARGUMENT;
+    // A brush object is loaded when the ROPs or the pattern transparency read the pattern.
+    const bool usesPattern = (((foreground >> 4) ^ foreground) & 0x0F) ||
+                             (((background >> 4) ^ background) & 0x0F) || transparency == 3;
+    if (brush && usesPattern) {
+        status = gco2D_FlushBrush(e, static_cast<gcoBRUSH>(brush), target->format);
+        if (status < 0) return status;
+    }
     const gcsRECT* sources = sourceRects ? sourceRects : destRects;
     const bool usesSource = (((foreground >> 2) ^ foreground) & 0x33) ||
                             (((background >> 2) ^ background) & 0x33) || mask;

@@ -125,13 +125,20 @@ gceSTATUS gcoOS_QueryVideoMemory(gcoOS os, uint64_t* internalPhysical, size_t* i
 gceSTATUS gcoOS_GetBaseAddress(gcoOS os, uint32_t* baseAddress);
 gceSTATUS gcoOS_CPUPhysicalToGPUPhysical(uint32_t cpuPhysical, uint32_t* gpuPhysical);
 
-/* The library heap: its construction reports -13 (not supported), so that every allocation
- * goes to the system allocator. */
+/* A heap of arenas (gcoHEAP): blocks come from arenas of `allocationSize` bytes (0: 64 KB)
+ * taken from the system; freed blocks are merged and emptied arenas given back when an
+ * allocation finds no room. Thread-safe. The driver's own records do not use it (they come
+ * from the system allocator); it serves callers that construct one. Destroy frees every arena,
+ * blocks still allocated included. Free of a block that is not in use is -6 (heap corrupted);
+ * of a pointer the heap did not hand out -1. GetMemorySize gives the block's size with its
+ * 8-byte header. ProfileStart clears the statistics; ProfileEnd does nothing. */
 gceSTATUS gcoHEAP_Construct(gcoOS os, size_t allocationSize, gcoHEAP* heap);
 gceSTATUS gcoHEAP_Destroy(gcoHEAP heap);
 gceSTATUS gcoHEAP_Allocate(gcoHEAP heap, size_t bytes, void** memory);
 gceSTATUS gcoHEAP_Free(gcoHEAP heap, void* memory);
-gceSTATUS gcoHEAP_GetSize(gcoHEAP heap, void* memory, size_t* bytes);
+gceSTATUS gcoHEAP_GetMemorySize(gcoHEAP heap, void* memory, size_t* bytes);
+gceSTATUS gcoHEAP_ProfileStart(gcoHEAP heap);
+gceSTATUS gcoHEAP_ProfileEnd(gcoHEAP heap, const char* title);
 
 /* Cache and registers. */
 gceSTATUS gcoOS_CacheClean(gcoOS os, uint32_t node, void* logical, size_t bytes);
