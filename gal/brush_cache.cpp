@@ -186,7 +186,11 @@ gceSTATUS takeBuffer(gcoBRUSH_CACHE c, BrushEntry* entry, gcsBRUSH_BUFFER*& out)
         for (b = c->tail; b && b->owner; b = b->previous) {
         }
     }
-    if (!b && c->count < c->limit) return newBuffer(c, out);
+    if (!b && c->count < c->limit) {
+        const gceSTATUS status = newBuffer(c, out);
+        if (status >= 0) out->owner = entry;
+        return status;
+    }
     if (!b) {
         for (b = c->tail; b; b = b->previous)
             if (b->owner != c->current) break;
