@@ -17,6 +17,9 @@
 //    same frame on the simulator's 2D core directly;
 //  - A8R8G8B8 to R5G6B5 of 1920 x 1080 against pixman's SRC composite (target: faster, or within
 //    1.2x), and a nearest stretch to 1920 x 1080 against pixman's nearest scaling (within 1.5x).
+//  - gcoHEAP allocate + free against malloc + free (target within 1.5x), and a brush-cache hit
+//    (ID, lookup and release of a 296-byte signature among 8 cached brushes) against a
+//    std::unordered_map lookup of the same signature (reported).
 // After the Google Benchmark rows it prints interleaved medians of wall time (the simulator
 // works in another process) and their ratios, with the CPU's model and flags.
 #include <benchmark/benchmark.h>
@@ -36,6 +39,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include <pixman.h>
@@ -52,6 +56,7 @@
 #include "gal_hal.h"
 #include "gal_hardware.h"
 #include "gal_2d.h"
+#include "gal_brush.h"
 #include "gal_request.h"
 #include "gal_states.h"
 #include "seam.h"
@@ -552,6 +557,117 @@ void printRatios() {
 
 }
 
+// The heap and the brush cache. Both run in this thread: timed in its CPU time.
+constexpr size_t kHeapBlock = 64;
+
+void heapPair(gcoHEAP heap) {
+    void* p = nullptr;
+    gcoHEAP_Allocate(heap, kHeapBlock, &p);
+    benchmark::DoNotOptimize(p);
+    gcoHEAP_Free(heap, p);
+}
+
+void mallocPair() {
+    void* p = std::malloc(kHeapBlock);
+    benchmark::DoNotOptimize(p);
+    std::free(p);
+}
+
+gcoHEAP benchHeap() {
+    static gcoHEAP heap = [] {
+        gcoHEAP h = nullptr;
+        gcoHEAP_Construct(nullptr, 0, &h);
+        return h;
+    }();
+    return heap;
+}
+
+// Eight monochrome brushes in the thread engine's cache, and the signature of the last one.
+struct BrushSet {
+    gcoBRUSH_CACHE cache = nullptr;
+    std::vector<uint8_t> signature = std::vector<uint8_t>(gcdBRUSH_SIGNATURE_BYTES);
+    uint32_t size = gcdBRUSH_SIGNATURE_BYTES;
+    std::unordered_map<std::string, gcoBRUSH> map;
+    std::string key;
+    BrushSet() {
+        gco2D e = nullptr;
+        gcoHAL_Get2DEngine(nullptr, &e);
+        gco2D_GetBrushCache(e, &cache);
+        gcoBRUSH brush = nullptr;
+        for (uint32_t i = 0; i < 8; ++i) {
+            gcoBRUSH_ConstructMonochrome(nullptr, i, 0, 1, 0xFF000000u | i, 0xFFFFFFFFu,
+                                         0x55AA55AA55AA55AAull + i, 0, &brush);
+            size = gcdBRUSH_SIGNATURE_BYTES;
+            gcoBRUSH_GetBrushData(brush, signature.data(), &size);
+            map.emplace(std::string(reinterpret_cast<const char*>(signature.data()), size), brush);
+        }
+        key.assign(reinterpret_cast<const char*>(signature.data()), size);
+    }
+};
+
+BrushSet& brushSet() {
+    static BrushSet set;
+    return set;
+}
+
+// A hit: the signature's ID, the lookup, and the release of the reference the hit hands out.
+bool brushHit() {
+    BrushSet& b = brushSet();
+    uint32_t id = 0;
+    gcoBRUSH found = nullptr;
+    gcoBRUSH_CACHE_GetBrushID(b.cache, b.signature.data(), b.size, &id);
+    if (gcoBRUSH_CACHE_GetBrush(b.cache, id, b.signature.data(), b.size, &found) != gcvSTATUS_OK)
+        return false;
+    return gcoBRUSH_CACHE_DeleteBrush(b.cache, found) == gcvSTATUS_OK;
+}
+
+bool mapHit() {
+    BrushSet& b = brushSet();
+    auto it = b.map.find(b.key);
+    benchmark::DoNotOptimize(it);
+    return it != b.map.end();
+}
+
+void BM_HeapAllocFree_Heap(benchmark::State& state) {
+    for (auto _ : state) heapPair(benchHeap());
+}
+BENCHMARK(BM_HeapAllocFree_Heap);
+
+void BM_HeapAllocFree_Malloc(benchmark::State& state) {
+    for (auto _ : state) mallocPair();
+}
+BENCHMARK(BM_HeapAllocFree_Malloc);
+
+void BM_BrushHit_Cache(benchmark::State& state) {
+    for (auto _ : state)
+        if (!brushHit()) state.SkipWithError("brush not cached");
+}
+BENCHMARK(BM_BrushHit_Cache);
+
+void BM_BrushHit_UnorderedMap(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(mapHit());
+}
+BENCHMARK(BM_BrushHit_UnorderedMap);
+
+void printHeapAndBrushRatios() {
+    using veld::bench::median;
+    using veld::bench::nanosEach;
+    constexpr int kRounds = 15;
+    std::vector<double> heap, system, hit, map;
+    for (int r = 0; r < kRounds; ++r) {
+        system.push_back(nanosEach([](int) { mallocPair(); }, 20000));
+        heap.push_back(nanosEach([](int) { heapPair(benchHeap()); }, 20000));
+        map.push_back(nanosEach([](int) { benchmark::DoNotOptimize(mapHit()); }, 20000));
+        hit.push_back(nanosEach([](int) { benchmark::DoNotOptimize(brushHit()); }, 20000));
+    }
+    std::printf("  gcoHEAP allocate+free of %zu bytes (thread CPU time): %.1f ns; malloc+free"
+                " %.1f ns; ratio %.2f (target <= 1.5)\n",
+                kHeapBlock, median(heap), median(system), median(heap) / median(system));
+    std::printf("  brush-cache hit (ID, lookup, release; 8 brushes): %.1f ns; std::unordered_map"
+                " lookup of the same %u-byte signature %.1f ns; ratio %.2f\n",
+                median(hit), brushSet().size, median(map), median(hit) / median(map));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -563,6 +679,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     printRatios();
+    printHeapAndBrushRatios();
     stopSimulator();
     return 0;
 }

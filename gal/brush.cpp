@@ -141,13 +141,14 @@ void brushSignature(const _gcoBRUSH& b, BrushSignature& s) {
 
 uint32_t brushId(const void* signature, uint32_t size) {
     const auto* bytes = static_cast<const uint8_t*>(signature);
-    uint32_t id = 0;
+    uint64_t wide = 0;
     uint32_t i = 0;
-    for (; i + 4 <= size; i += 4) {
-        uint32_t word;
-        std::memcpy(&word, bytes + i, 4);
-        id ^= word;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        wide ^= word;
     }
+    uint32_t id = uint32_t(wide) ^ uint32_t(wide >> 32);
     // The folding is by byte position: on a big-endian host the words above would need a swap.
     static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
     for (; i < size; ++i) id ^= uint32_t(bytes[i]) << (8 * (i % 4));
