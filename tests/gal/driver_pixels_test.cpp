@@ -16,42 +16,12 @@
 #include "gal_surface.h"
 #include "gpu_sim_fixture.h"
 #include "reference.h"
+#include "video_surface.h"
 
 namespace {
 
 using veld::test::GpuSimulator;
-
-// A surface in video memory, seen by the driver and by the reference.
-struct VideoSurface {
-    gcoSURF surface = nullptr;
-    uint32_t format = 0, width = 0, height = 0, address = 0;
-    int32_t stride = 0;
-    uint8_t* memory = nullptr;
-    VideoSurface(uint32_t w, uint32_t h, uint32_t f, std::mt19937& random) : format(f) {
-        EXPECT_EQ(gcoSURF_Construct(nullptr, w, h, 1, 6, f, 1, &surface), gcvSTATUS_OK);
-        uint32_t addresses[3] = {};
-        void* logical[3] = {};
-        EXPECT_EQ(gcoSURF_Lock(surface, addresses, logical), gcvSTATUS_OK);
-        address = addresses[0];
-        memory = static_cast<uint8_t*>(logical[0]);
-        gcoSURF_GetAlignedSize(surface, &width, &height, &stride);
-        for (uint32_t i = 0; i < uint32_t(stride) * height; ++i) memory[i] = uint8_t(random());
-    }
-    ~VideoSurface() {
-        gcoSURF_Unlock(surface, nullptr);
-        gcoSURF_Destroy(surface);
-    }
-    galref::Surface view(uint8_t* pixels, uint32_t rotation) const {
-        galref::Surface s;
-        s.format = galref::Format(format);
-        s.width = width;
-        s.height = height;
-        s.planes[0] = pixels;
-        s.strides[0] = uint32_t(stride);
-        s.rotation = rotation;
-        return s;
-    }
-};
+using veld::test::VideoSurface;
 
 // One operation in the engine's terms, run by the driver and by the reference.
 struct Operation {
