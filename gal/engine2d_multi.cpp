@@ -70,6 +70,11 @@ gceSTATUS gco2D_MultiSourceBlit(gco2D e, uint32_t sourceMask, const gcsRECT* des
     if (targetFormat == 0) return gcvSTATUS_INVALID_ARGUMENT;
     const int32_t width = destRects[0].right - destRects[0].left;
     const int32_t height = destRects[0].bottom - destRects[0].top;
+    // Each source rectangle is read whole into every destination rectangle, so they all have
+    // the sources' size (a larger one would read past the source rectangles).
+    for (uint32_t r = 1; r < count; ++r)
+        if (destRects[r].right - destRects[r].left != width || destRects[r].bottom - destRects[r].top != height)
+            return gcvSTATUS_INVALID_ARGUMENT;
     for (uint32_t i = 0; i < gal::kSourceSlots; ++i) {
         if (!(sourceMask >> i & 1u)) continue;
         const gal::SourceSlot& s = e->sources[i];

@@ -54,7 +54,16 @@ constexpr pixman_op_t kPixmanRules[12] = {
     PIXMAN_OP_ATOP,  PIXMAN_OP_ATOP_REVERSE, PIXMAN_OP_ADD,  PIXMAN_OP_XOR,
 };
 
-class DriverBlend : public veld::test::GpuTest {};
+class DriverBlend : public veld::test::GpuTest {
+protected:
+    // The engine outlives the test: later tests find no blending and no multiply modes.
+    void TearDown() override {
+        gco2D e = engine();
+        gco2D_SetCurrentSourceIndex(e, 0);
+        gco2D_DisableAlphaBlend(e);
+        gco2D_SetPixelMultiplyModeAdvanced(e, 0, 0, 0, 0);
+    }
+};
 
 TEST_F(DriverBlend, PorterDuffOnPremultipliedColourMatchesPixman) {
     std::mt19937 random(41);
