@@ -23,13 +23,8 @@ namespace {
 using veld::test::GpuSimulator;
 using veld::test::VideoSurface;
 
-gco2D engine() {
-    gco2D e = nullptr;
-    EXPECT_EQ(gcoHAL_Get2DEngine(nullptr, &e), gcvSTATUS_OK);
-    return e;
-}
-
-gcsRECT rect(const galref::Rect& r) { return gcsRECT{r.left, r.top, r.right, r.bottom}; }
+using veld::test::toRect;
+gco2D engine() { return veld::test::threadEngine(); }
 
 // Premultiplied A8R8G8B8 pixels (no colour above its alpha), opaque and clear ones often.
 void premultiply(VideoSurface& s, std::mt19937& random) {
@@ -93,7 +88,7 @@ TEST_F(DriverBlend, PorterDuffOnPremultipliedColourMatchesPixman) {
         ASSERT_EQ(gco2D_SetPixelMultiplyModeAdvanced(e, 0, 0, 0, 0), gcvSTATUS_OK);
         ASSERT_EQ(gco2D_SetPorterDuffBlending(e, rule), gcvSTATUS_OK);
         // The ROPs ignore the source: blending reads it all the same.
-        const gcsRECT d = rect(dest);
+        const gcsRECT d = toRect(dest);
         ASSERT_EQ(gco2D_Blit(e, 1, &d, 0xAA, 0xAA, 212), gcvSTATUS_OK);
         ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
         ASSERT_EQ(gco2D_DisableAlphaBlend(e), gcvSTATUS_OK);
@@ -183,7 +178,7 @@ TEST_F(DriverBlend, ModesFormatsAndPatternsMatchTheReference) {
         std::vector<uint8_t> expected(target.memory, target.memory + size_t(target.stride) * target.height);
         const galref::Rect src = c.stretch ? galref::Rect{2, 1, 20, 33} : galref::Rect{1, 2, 35, 30};
         ASSERT_EQ(gco2D_SetCurrentSourceIndex(e, 0), gcvSTATUS_OK);
-        const gcsRECT clipRect = rect(clip), s = rect(src), d = rect(dest);
+        const gcsRECT clipRect = toRect(clip), s = toRect(src), d = toRect(dest);
         ASSERT_EQ(gco2D_SetClipping(e, &clipRect), gcvSTATUS_OK);
         ASSERT_EQ(gcoSURF_Set2DTarget(target.surface, c.targetRotation), gcvSTATUS_OK);
         // A keyed R5G6B5 source: its pure black pixels are transparent.

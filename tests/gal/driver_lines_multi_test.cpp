@@ -19,13 +19,8 @@ namespace {
 using veld::test::GpuSimulator;
 using veld::test::VideoSurface;
 
-gco2D engine() {
-    gco2D e = nullptr;
-    EXPECT_EQ(gcoHAL_Get2DEngine(nullptr, &e), gcvSTATUS_OK);
-    return e;
-}
-
-gcsRECT rect(const galref::Rect& r) { return gcsRECT{r.left, r.top, r.right, r.bottom}; }
+using veld::test::toRect;
+gco2D engine() { return veld::test::threadEngine(); }
 
 class DriverLines : public veld::test::GpuTest {};
 
@@ -57,11 +52,11 @@ TEST_F(DriverLines, LinesInEveryDirectionMatchTheReference) {
         std::vector<uint8_t> expected(target.memory, target.memory + size_t(target.stride) * target.height);
         const galref::Surface want = target.view(expected.data(), c.rotation);
         ASSERT_EQ(gco2D_SetCurrentSourceIndex(e, 0), gcvSTATUS_OK);
-        const gcsRECT clip = rect(c.clip);
+        const gcsRECT clip = toRect(c.clip);
         ASSERT_EQ(gco2D_SetClipping(e, &clip), gcvSTATUS_OK);
         ASSERT_EQ(gcoSURF_Set2DTarget(target.surface, c.rotation), gcvSTATUS_OK);
         std::vector<gcsRECT> driverLines;
-        for (const galref::Rect& l : lines) driverLines.push_back(rect(l));
+        for (const galref::Rect& l : lines) driverLines.push_back(toRect(l));
         galref::Brush brush;
         if (c.brush) {
             ASSERT_EQ(gco2D_LoadMonochromeBrush(e, 3, 5, 1, 0xFFFF8000u, 0x800040FFu, kBits, 0), gcvSTATUS_OK);
@@ -128,7 +123,7 @@ protected:
         ASSERT_EQ(gco2D_SetColorSourceEx(e, s.address, uint32_t(s.stride), m.format, m.rotation, s.width, s.height,
                                          0, m.keyed ? 1 : 0, 0),
                   gcvSTATUS_OK);
-        const gcsRECT r = rect(m.rect);
+        const gcsRECT r = toRect(m.rect);
         ASSERT_EQ(gco2D_SetSource(e, &r), gcvSTATUS_OK);
         ASSERT_EQ(gco2D_SetClipping(e, &clip), gcvSTATUS_OK);
         ASSERT_EQ(gco2D_SetROP(e, m.foreground, m.background), gcvSTATUS_OK);
@@ -155,7 +150,7 @@ TEST_F(DriverMultiSource, EqualsTheSourcesBlittedOneByOne) {
     const uint32_t mask = 0b1011;  // source 2 stays out
     const std::vector<galref::Rect> dests = {{2, 3, 22, 17}, {25, 20, 45, 34}};
     const galref::Rect clip{0, 4, 44, 40};
-    const gcsRECT clipRect = rect(clip);
+    const gcsRECT clipRect = toRect(clip);
 
     VideoSurface together(48, 40, 212, random), oneByOne(48, 40, 212, random);
     std::memcpy(oneByOne.memory, together.memory, size_t(together.stride) * together.height);
@@ -164,7 +159,7 @@ TEST_F(DriverMultiSource, EqualsTheSourcesBlittedOneByOne) {
     for (const MultiSource& m : sources) surfaces.push_back(std::make_unique<VideoSurface>(48, 40, m.format, random));
     ASSERT_EQ(gco2D_LoadSolidBrush(e, 212, 1, 0xFF20E040u, 0), gcvSTATUS_OK);
     std::vector<gcsRECT> destRects;
-    for (const galref::Rect& d : dests) destRects.push_back(rect(d));
+    for (const galref::Rect& d : dests) destRects.push_back(toRect(d));
 
     // All of them in one operation.
     ASSERT_EQ(gcoSURF_Set2DTarget(together.surface, 0), gcvSTATUS_OK);

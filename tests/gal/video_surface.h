@@ -6,6 +6,7 @@
 
 #include <random>
 
+#include "gal_hal.h"
 #include "gal_surface.h"
 #include "reference.h"
 
@@ -42,5 +43,14 @@ struct VideoSurface {
         return s;
     }
 };
+
+// The calling thread's 2D engine.
+inline gco2D threadEngine() {
+    gco2D e = nullptr;
+    EXPECT_EQ(gcoHAL_Get2DEngine(nullptr, &e), gcvSTATUS_OK);
+    return e;
+}
+
+inline gcsRECT toRect(const galref::Rect& r) { return gcsRECT{r.left, r.top, r.right, r.bottom}; }
 
 }  // namespace veld::test
