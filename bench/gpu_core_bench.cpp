@@ -5,6 +5,8 @@
 //  - A8R8G8B8 to R5G6B5 of the same size against pixman's SRC composite (target: within 1.2x);
 //  - a nearest stretch from 960 x 540 to 1920 x 1080 against pixman's nearest scaling (target
 //    within 1.5x);
+//  - a 1920 x 1080 A8R8G8B8 OVER blend (Porter-Duff SrcOver on premultiplied colour) against
+//    pixman's OVER composite (target: within 1.2x);
 //  - one 8 x 8 blit per stream: the executor's own cost per operation (the driver's overhead
 //    is measured against this figure).
 // After the Google Benchmark rows it prints medians of interleaved rounds (thread CPU time)
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "blend_rows.h"
 #include "command_stream.h"
 #include "core2d.h"
 #include "gal_states.h"
@@ -94,6 +97,20 @@ const std::vector<uint32_t>& stretchStream() {
     static const auto w = blitStream(GAL_HW_STRETCH, GAL_HW_FORMAT_A8R8G8B8, kTarget, 4, kW / 2, kH / 2, kW, kH);
     return w;
 }
+const std::vector<uint32_t>& overStream() {
+    static const auto w = [] {
+        std::vector<uint32_t> blend;
+        // SrcOver: source factor one, target factor the source's inverse alpha.
+        load(blend, GAL_STATE_ALPHA_CONTROL, {1u | 0xFFu << 8 | 0xFFu << 16, 1u << 8 | 3u << 12});
+        load(blend, GAL_STATE_MULTIPLY, {0});
+        auto w = blitStream(GAL_HW_BITBLIT, GAL_HW_FORMAT_A8R8G8B8, kTarget, 4, kW, kH, kW, kH);
+        w.insert(w.begin(), blend.begin(), blend.end());
+        // The other streams do not load the alpha states: leave blending off behind.
+        load(w, GAL_STATE_ALPHA_CONTROL, {0, 0});
+        return w;
+    }();
+    return w;
+}
 const std::vector<uint32_t>& smallStream() {
     static const auto w = blitStream(GAL_HW_BITBLIT, GAL_HW_FORMAT_A8R8G8B8, kSmall, 4, 8, 8, 8, 8);
     return w;
@@ -126,6 +143,7 @@ Pixman& peers() {
 void coreCopy() { machine().run(copyStream()); }
 void coreConvert() { machine().run(convertStream()); }
 void coreStretch() { machine().run(stretchStream()); }
+void coreOver() { machine().run(overStream()); }
 void coreSmall() { machine().run(smallStream()); }
 void memcpyCopy() { std::memcpy(machine().at(kTarget), machine().at(kSource), size_t(kW) * kH * 4); }
 void pixmanBlt() {
@@ -135,6 +153,9 @@ void pixmanBlt() {
 }
 void pixmanConvert() {
     pixman_image_composite32(PIXMAN_OP_SRC, peers().source, nullptr, peers().target16, 0, 0, 0, 0, 0, 0, kW, kH);
+}
+void pixmanOver() {
+    pixman_image_composite32(PIXMAN_OP_OVER, peers().source, nullptr, peers().target, 0, 0, 0, 0, 0, 0, kW, kH);
 }
 void pixmanStretch() {
     pixman_image_composite32(PIXMAN_OP_SRC, peers().halfSource, nullptr, peers().target, 0, 0, 0, 0, 0, 0, kW, kH);
@@ -155,13 +176,15 @@ ROW(BM_ToRgb565FullHd_Core, coreConvert);
 ROW(BM_ToRgb565FullHd_Pixman, pixmanConvert);
 ROW(BM_StretchNearest_Core, coreStretch);
 ROW(BM_StretchNearest_Pixman, pixmanStretch);
+ROW(BM_OverFullHd_Core, coreOver);
+ROW(BM_OverFullHd_Pixman, pixmanOver);
 ROW(BM_Blit8x8_Core, coreSmall);
 
 void printRatios() {
     using veld::bench::median;
     using veld::bench::nanosEach;
     constexpr int kRounds = 11;
-    std::vector<double> copy, mem, blt, conv, pconv, str, pstr, small;
+    std::vector<double> copy, mem, blt, conv, pconv, str, pstr, small, over, pover;
     for (int r = 0; r < kRounds; ++r) {
         copy.push_back(nanosEach([](int) { coreCopy(); }, 3));
         mem.push_back(nanosEach([](int) { memcpyCopy(); }, 3));
@@ -171,6 +194,8 @@ void printRatios() {
         str.push_back(nanosEach([](int) { coreStretch(); }, 3));
         pstr.push_back(nanosEach([](int) { pixmanStretch(); }, 3));
         small.push_back(nanosEach([](int) { coreSmall(); }, 2000));
+        over.push_back(nanosEach([](int) { coreOver(); }, 3));
+        pover.push_back(nanosEach([](int) { pixmanOver(); }, 3));
     }
     veld::bench::printCpu();
     std::printf("\nmedians of %d interleaved rounds (thread CPU time), the core's decode + execute:\n", kRounds);
@@ -183,6 +208,10 @@ void printRatios() {
     std::printf("  nearest stretch 960 x 540 -> 1920 x 1080: %.0f us; pixman nearest %.0f us; ratio %.2f"
                 " (target <= 1.5)\n",
                 median(str) / 1000, median(pstr) / 1000, median(str) / median(pstr));
+    std::printf("  1920 x 1080 A8R8G8B8 OVER blend: %.0f us; pixman OVER composite %.0f us; ratio %.2f"
+                " (target <= 1.2; blend row kernel: %s)\n",
+                median(over) / 1000, median(pover) / 1000, median(over) / median(pover),
+                veld::gpusim::porterDuffBuilds()[0].name);
     std::printf("  one 8 x 8 blit per stream (decode + execute): %.2f us per operation\n", median(small) / 1000);
 }
 

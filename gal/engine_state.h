@@ -118,6 +118,7 @@ struct _gco2D {
     uint32_t userKernelSet[2] = {};
     uint32_t targetFormat = 0;  // the format of the operation under way
     uint32_t clearColour = 0;  // the colour of the clear under way
+    uint32_t sourceMask = 0;   // the sources of the multi-source blit under way (bits 0 to 7)
 };
 
 namespace gal {
@@ -155,5 +156,8 @@ uint32_t expandColour(uint32_t format, uint32_t raw);
 // `bytes` copied into the data area of the frame.
 gceSTATUS startStream(gcoHARDWARE hw, gco2D engine, const gcsRECT& destination,
                       const void* stream, uint32_t bytes);
+// Lines through the engine's brush, or a solid pattern of `colour` (A8R8G8B8) when given.
+gceSTATUS drawLines(gcoHARDWARE hw, gco2D engine, uint32_t lineCount, const gcsRECT* lines,
+                    const uint32_t* colour);
 
 }  // namespace gal

@@ -95,6 +95,9 @@ struct Operation {
     uint32_t command;  // 2D command
     uint32_t hwCommand;
     std::vector<Piece> pieces;
+    // Coloured lines: a solid pattern of this colour (A8R8G8B8) instead of the engine's brush.
+    bool lineColourSet = false;
+    uint32_t lineColour = 0;
     // Stream operations: the data words that follow the rectangle.
     bool stream = false;
     uint32_t streamBytes = 0;
@@ -156,6 +159,11 @@ gceSTATUS emitBrush(Writer& w, const Operation& op) {
     const gal::Brush& b = op.e->brush;
     const uint32_t fmt = op.e->targetFormat;
     const uint32_t origin = (b.originX & 7) << 4 | (b.originY & 7) << 8;
+    if (op.lineColourSet) {
+        TRY(w.load(GAL_STATE_PATTERN_CONFIG, {gal::kBrushSolid}));
+        TRY(w.load(GAL_STATE_PATTERN_BITS, {0, 0}));
+        return w.load(GAL_STATE_PATTERN_COLOR, {op.lineColour});
+    }
     switch (b.type) {
     case gal::kBrushSolid:
         TRY(w.load(GAL_STATE_PATTERN_CONFIG, {gal::kBrushSolid}));
@@ -251,14 +259,47 @@ gceSTATUS emitSource(Writer& w, const Operation& op, const gal::SourceSlot& s, b
                        (a.sourceFactor & 7) << 8 | (a.targetFactor & 7) << 12});
 }
 
+bool plainRopsOnly(const Operation& op, const gal::SourceSlot& s) {
+    return !feature(op.hw, kFeatureAllRops) &&
+           (s.foregroundRop != s.backgroundRop ||
+            (s.foregroundRop != 0xAA && s.foregroundRop != 0xCC && s.foregroundRop != 0xF0));
+}
+
+// What a source's operation reads: the source (ROPs, a transparency test, a mask, or blending,
+// which reads the source whatever the ROPs say) and the pattern.
+bool sourceInUse(const gal::SourceSlot& s) {
+    // A source transparency test reads the source too, whatever the ROPs: without its states
+    // the engine would test (and fault on) whatever source an earlier operation left behind.
+    return ropUsesSource(s.foregroundRop) || ropUsesSource(s.backgroundRop) ||
+           s.type == gal::kSourceMasked || (s.sourceMode != 0 && s.type != gal::kSourceNone) ||
+           s.alpha.enabled;
+}
+bool patternInUse(const gal::SourceSlot& s) {
+    return ropUsesPattern(s.foregroundRop) || ropUsesPattern(s.backgroundRop);
+}
+
+// A multi-source blit: every source of the mask with its own clip, brush and states, each
+// latched by its control word (the others are dropped first).
+gceSTATUS emitSources(Writer& w, const Operation& op) {
+    const uint32_t none[GAL_MULTI_SOURCES] = {};
+    TRY(w.load(GAL_STATE_MULTI_SOURCE, GAL_MULTI_SOURCES, none));
+    for (uint32_t i = 0; i < GAL_MULTI_SOURCES; ++i) {
+        if (!(op.e->sourceMask >> i & 1u)) continue;
+        const gal::SourceSlot& s = op.e->sources[i];
+        if (plainRopsOnly(op, s)) return gcvSTATUS_NOT_SUPPORTED;
+        TRY(emitClip(w, op, s.clip));
+        if (patternInUse(s)) TRY(emitBrush(w, op));
+        TRY(emitSource(w, op, s, true));
+        TRY(w.load(GAL_STATE_MULTI_SOURCE + 4 * i, {GAL_MULTI_SOURCE_ENABLE}));
+    }
+    return gcvSTATUS_OK;
+}
+
 gceSTATUS emitStates(Writer& w, Operation& op, uint32_t clearColour) {
     gcoHARDWARE hw = op.hw;
     gco2D e = op.e;
     const gal::SourceSlot& s = gal::currentSource(e);
-    if (!feature(hw, kFeatureAllRops) &&
-        (s.foregroundRop != s.backgroundRop ||
-         (s.foregroundRop != 0xAA && s.foregroundRop != 0xCC && s.foregroundRop != 0xF0)))
-        return gcvSTATUS_NOT_SUPPORTED;
+    if (op.command != gcv2D_MULTI_SOURCE_BLT && plainRopsOnly(op, s)) return gcvSTATUS_NOT_SUPPORTED;
     if (hw->needsPatch) {
         TRY(w.load(GAL_STATE_FLUSH, {3}));
         TRY(w.load(GAL_STATE_SEMAPHORE, {GAL_SEMAPHORE_TOKEN}));
@@ -280,16 +321,11 @@ gceSTATUS emitStates(Writer& w, Operation& op, uint32_t clearColour) {
         if (feature(hw, kFeatureNewClearColour)) TRY(w.load(GAL_STATE_CLEAR_COLOR, {clearColour}));
         TRY(w.load(GAL_STATE_ROTATION, {0xFFFFFEF8u}));
     }
-    TRY(emitClip(w, op, s.clip));
     if (e->dither) TRY(w.load(GAL_STATE_DITHER, {0x6E4CA280u, 0x5D7F91B3u}));
-    // A source transparency test reads the source too, whatever the ROPs: without its states
-    // the engine would test (and fault on) whatever source an earlier operation left behind.
-    const bool usesSource = ropUsesSource(s.foregroundRop) || ropUsesSource(s.backgroundRop) ||
-                            s.type == gal::kSourceMasked ||
-                            (s.sourceMode != 0 && s.type != gal::kSourceNone);
-    const bool usesPattern = ropUsesPattern(s.foregroundRop) || ropUsesPattern(s.backgroundRop);
-    if (usesPattern) TRY(emitBrush(w, op));
-    return emitSource(w, op, s, usesSource);
+    if (op.command == gcv2D_MULTI_SOURCE_BLT) return emitSources(w, op);
+    TRY(emitClip(w, op, s.clip));
+    if (patternInUse(s) || op.lineColourSet) TRY(emitBrush(w, op));
+    return emitSource(w, op, s, op.command != gcv2D_LINE && sourceInUse(s));
 }
 
 gceSTATUS emitPiece(Writer& w, Operation& op, const Piece& p) {
@@ -393,6 +429,26 @@ gceSTATUS prepare(gcoHARDWARE given, gco2D engine, uint32_t command, Operation& 
 
 namespace gal {
 
+// A line runs from (left, top) to (right, bottom), either way round; the end is not drawn.
+gceSTATUS drawLines(gcoHARDWARE given, gco2D engine, uint32_t lineCount, const gcsRECT* lines,
+                    const uint32_t* colour) {
+    if (!lines || lineCount == 0) return gcvSTATUS_INVALID_ARGUMENT;
+    auto inRange = [](int32_t v) { return v >= 0 && v < 0x10000; };
+    for (uint32_t i = 0; i < lineCount; ++i) {
+        const gcsRECT& l = lines[i];
+        if (!inRange(l.left) || !inRange(l.top) || !inRange(l.right) || !inRange(l.bottom))
+            return gcvSTATUS_INVALID_ARGUMENT;
+    }
+    Operation op{};
+    TRY(prepare(given, engine, gcv2D_LINE, op));
+    if (colour) {
+        op.lineColourSet = true;
+        op.lineColour = *colour;
+    }
+    for (uint32_t i = 0; i < lineCount; ++i) op.pieces.push_back(Piece{lines[i]});
+    return runFrame(op, 0);
+}
+
 gceSTATUS startStream(gcoHARDWARE hw, gco2D engine, const gcsRECT& destination,
                       const void* stream, uint32_t bytes) {
     uint32_t* data = nullptr;
@@ -445,6 +501,16 @@ gceSTATUS gcoHARDWARE_Clear2D(gcoHARDWARE given, gco2D engine, uint32_t rectCoun
     TRY(prepare(given, engine, gcv2D_CLEAR, op));
     for (uint32_t i = 0; i < rectCount; ++i) op.pieces.push_back(Piece{rects[i]});
     return runFrame(op, engine->clearColour);
+}
+
+gceSTATUS gcoHARDWARE_StartDELine(gcoHARDWARE given, gco2D engine, uint32_t lineCount,
+                                  const gcsRECT* lines) {
+    return gal::drawLines(given, engine, lineCount, lines, nullptr);
+}
+
+gceSTATUS gcoHARDWARE_Line2DEx(gcoHARDWARE given, gco2D engine, uint32_t lineCount,
+                               const gcsRECT* lines, uint32_t colour) {
+    return gal::drawLines(given, engine, lineCount, lines, &colour);
 }
 
 gceSTATUS gcoHARDWARE_StartDEStream(gcoHARDWARE given, gco2D engine, uint32_t streamBytes,

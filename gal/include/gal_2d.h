@@ -1,8 +1,8 @@
 /*
  * gal_2d.h - the 2D engine (gco2D): sources, target, clipping, brushes, raster operations,
  * colour keys and transparency, mirroring, palettes and stretching, and the operations that
- * hand them to the hardware layer (clear, blit, batch blit, stretch blit, monochrome blit),
- * with the rectangle helpers. Setters only validate and store; operations build a 2D frame in
+ * hand them to the hardware layer (clear, line, blit, batch blit, stretch blit, monochrome blit,
+ * multi-source blit), with the rectangle helpers. Setters only validate and store; operations build a 2D frame in
  * the command buffer; nothing runs before a commit.
  */
 #ifndef GAL_2D_H
@@ -39,6 +39,12 @@ gceSTATUS gcoHARDWARE_MonoBlit(gcoHARDWARE hardware, gco2D engine, const void* s
                                const gcsPOINT* sourceSize, const gcsRECT* streamRect,
                                uint32_t sourcePacking, uint32_t streamPacking,
                                const gcsRECT* destRect);
+/* Lines from (left, top) to (right, bottom) of each rectangle, the end pixel not drawn: through
+ * the engine's brush, or (Line2DEx) a solid pattern of an A8R8G8B8 colour. */
+gceSTATUS gcoHARDWARE_StartDELine(gcoHARDWARE hardware, gco2D engine, uint32_t lineCount,
+                                  const gcsRECT* lines);
+gceSTATUS gcoHARDWARE_Line2DEx(gcoHARDWARE hardware, gco2D engine, uint32_t lineCount,
+                               const gcsRECT* lines, uint32_t colour);
 gceSTATUS gcoHARDWARE_ColorPackToARGB8(uint32_t format, uint32_t colour, uint32_t* argb);
 gceSTATUS gcoHARDWARE_SetAutoFlushCycles(gcoHARDWARE hardware, uint32_t cycles);
 
@@ -155,6 +161,21 @@ gceSTATUS gco2D_MonoBlit(gco2D engine, const void* stream, const gcsPOINT* sourc
                          uint8_t background, uint32_t targetFormat);
 
 /* Limits and queries. */
+/* A brush object of the brush cache (owned by the cache; see gcoBRUSH_Construct*). */
+typedef struct _gcoBRUSH* gcoBRUSH;
+
+/* Lines (rectangles read as start and end points, the end pixel not drawn) with a brush object,
+ * or the engine's loaded brush when `brush` is null; ROPs that use the source are refused. */
+gceSTATUS gco2D_Line(gco2D engine, uint32_t lineCount, const gcsRECT* lines, gcoBRUSH brush,
+                     uint8_t foreground, uint8_t background, uint32_t targetFormat);
+/* Lines in one A8R8G8B8 colour. */
+gceSTATUS gco2D_ColorLine(gco2D engine, uint32_t lineCount, const gcsRECT* lines, uint32_t colour,
+                          uint8_t foreground, uint8_t background, uint32_t targetFormat);
+/* The colour sources of `sourceMask` (bits 0 to 7) blitted one after another, each with its own
+ * rectangle, ROPs, keys and blending, into each destination rectangle of the target. */
+gceSTATUS gco2D_MultiSourceBlit(gco2D engine, uint32_t sourceMask, const gcsRECT* destRects,
+                                uint32_t rectCount);
+
 uint32_t gco2D_GetMaximumDataCount(void);
 uint32_t gco2D_GetMaximumRectCount(void);
 gceSTATUS gco2D_QueryU32(gco2D engine, uint32_t item, uint32_t* value);

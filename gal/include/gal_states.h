@@ -185,4 +185,35 @@
 #define GAL_STATE_LUT_TARGET 0x13C00u
 #define GAL_ROP_WORD(fg, bg) ((uint32_t)(fg) | (uint32_t)(bg) << 8 | 0x300000u)
 
+/*
+ * Blending, lines and multi-source blits.
+ *   Alpha blending (0x127C enable bit 0) takes the place of the foreground ROP of blits,
+ *   stretch blits and multi-source blits; the source and the target take part whatever the
+ *   ROPs say. Per channel, products of 8-bit values are x × y / 255 rounded; the effective
+ *   alpha of a side is its pixel's alpha (inverted under alpha mode 1), replaced by the global
+ *   alpha under global mode 1 or scaled by it under global mode 2; source premultiply (0x12D0
+ *   bit 0) and target premultiply (bit 1) multiply the colour by the pixel's alpha after its
+ *   alpha mode; global-colour multiply 1 multiplies the source colour by the source global
+ *   alpha, 2 by the source global colour (0x12C8) channel by channel; factor modes 0 zero,
+ *   1 one, 2 the other side's effective alpha, 3 its inverse (the source factor reads the
+ *   target's alpha, the target factor the source's); colour and alpha are
+ *   min(255, source × source factor + target × target factor); target demultiply (bit 4)
+ *   divides the colour by the result alpha, rounded, 0 where it is 0.
+ *   A line (hardware command 1) runs from its rectangle's first corner to its second, the end
+ *   pixel excluded (Bresenham), through the foreground ROP with the loaded brush as pattern.
+ *   A multi-source blit (hardware command 8): for source i (0 to 7) the driver loads the
+ *   source's states (source block, origin, keys, rotation, mirror, transparency, ROP, brush,
+ *   global colours, multiply modes, alpha), then its control word at 0x1720 + 4 i with bit 0
+ *   set, which latches the states of 0x1200 to 0x12FF and the rotation for that source; a
+ *   control word with bit 0 clear drops the source. Each rectangle of the draw then blits the
+ *   latched sources one after another in index order, each with its own states, exactly as
+ *   single blits in that order would.
+ */
+#define GAL_HW_MULTI_SOURCE 8u
+#define GAL_STATE_MULTI_SOURCE 0x1720u
+#define GAL_MULTI_SOURCES 8u
+#define GAL_MULTI_SOURCE_ENABLE 1u
+#define GAL_STATE_SOURCE_BANK_FIRST 0x1200u
+#define GAL_STATE_SOURCE_BANK_END 0x1300u
+
 #endif /* GAL_STATES_H */

@@ -9,7 +9,10 @@
 //   modes; destination mode 2 (masked) and pattern mode 1 (keyed) have no meaning and draw as
 //   opaque;
 // - a line (command 1) runs from the rectangle's first corner to its second, the end pixel
-//   excluded, each pixel through the foreground ROP with the line colour (0x1254) as pattern;
+//   excluded, each pixel through the foreground ROP with the loaded brush as pattern (a solid
+//   brush: the line colour 0x1254), the brush's pixel taken at the line pixel's position;
+// - a multi-source blit (command 8) blends, for each rectangle, the sources latched by their
+//   control words (0x1720 + 4 i) one after another in index order, each with its own states;
 // - the inline data of a draw is the monochrome stream or mask of its rectangle, pixel (0, 0)
 //   under the rectangle's first pixel, rows in whole units of the source's packing;
 // - alpha blending (0x127C, 0x1280, 0x12D0, 0x12C8) takes the place of the foreground ROP of
@@ -62,6 +65,8 @@ void Core2D::execute(const std::vector<Command>& commands) {
 
 void Core2D::load(uint32_t byteAddress, uint32_t value) {
     registers_[reg(byteAddress)] = value;
+    if (byteAddress >= GAL_STATE_MULTI_SOURCE && byteAddress < GAL_STATE_MULTI_SOURCE + 4 * GAL_MULTI_SOURCES)
+        latchSource((byteAddress - GAL_STATE_MULTI_SOURCE) / 4, value);
     if (byteAddress != GAL_STATE_ROTATION) return;
     // A masked write: each field changes only when its mask bit is clear.
     struct Field {
@@ -258,8 +263,13 @@ void Core2D::blending(RasterJob& job) const {
 
 void Core2D::draw(const Command& c, uint32_t index) {
     ++draws_;
+    const uint32_t command = (registers_[reg(GAL_STATE_TARGET_CONFIG)] >> 12) & 0xF;
+    if (command == GAL_HW_MULTI_SOURCE) return multiSource(c, index);
+    drawRectangle(c, index, command);
+}
+
+void Core2D::drawRectangle(const Command& c, uint32_t index, uint32_t command) {
     const uint32_t config = registers_[reg(GAL_STATE_TARGET_CONFIG)];
-    const uint32_t command = (config >> 12) & 0xF;
     RasterJob job;
     if (!target(job, config)) return;
     const uint32_t first = c.data[2 * index], second = c.data[2 * index + 1];
@@ -348,8 +358,7 @@ void Core2D::line(uint32_t start, uint32_t end, const Area& bounds) {
     RasterJob job;
     target(job, registers_[reg(GAL_STATE_TARGET_CONFIG)]);
     job.foregroundRop = uint8_t(registers_[reg(GAL_STATE_ROP)]);
-    job.brush = BrushKind::Solid;
-    job.brushColour = registers_[reg(GAL_STATE_PATTERN_COLOR)];
+    if (ropUsesPattern(job.foregroundRop) && !brush(job)) return;
     job.targetMemory = plane(registers_[reg(GAL_STATE_TARGET_ADDRESS)], job.target.strides[0],
                              job.targetView.toMemory(box), job.target.layout.bytes);
     if (!job.targetMemory) return;

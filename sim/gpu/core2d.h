@@ -42,6 +42,16 @@ public:
 private:
     void load(uint32_t byteAddress, uint32_t value);
     void draw(const Command& c, uint32_t index);
+    void drawRectangle(const Command& c, uint32_t index, uint32_t command);
+    // Multi-source blits (core_multi_source.cpp): a source's control word latches the source
+    // states loaded before it; the draw blends the latched sources one after another.
+    struct SourceBank {
+        bool enabled = false;
+        uint32_t rotation = 0;
+        std::vector<uint32_t> states;
+    };
+    void latchSource(uint32_t index, uint32_t control);
+    void multiSource(const Command& c, uint32_t index);
     void line(uint32_t start, uint32_t end, const Area& bounds);
     // Resolves a plane: the memory rectangle `m` of `bytesPerPixel`-byte pixels at a GPU
     // address and stride must lie in one node. Returns the host pointer of the plane's
@@ -61,6 +71,7 @@ private:
     Fault fault_;
     std::vector<uint32_t> registers_;
     uint32_t rotation_ = 0;
+    SourceBank banks_[8];
     uint64_t draws_ = 0, pixels_ = 0;
 };
 

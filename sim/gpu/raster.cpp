@@ -1,6 +1,8 @@
 // The simulated 2D core's pixel pipeline (see raster.h).
 #include "raster.h"
 
+#include "blend_rows.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -265,15 +267,18 @@ uint32_t channel(uint32_t c, int shift) { return (c >> shift) & 0xFF; }
 uint32_t blendPixel(const BlendSettings& b, uint32_t source, uint32_t target) {
     const uint32_t as = blendAlpha(source >> 24, b.sourceAlphaMode, b.sourceGlobalMode, b.sourceAlpha);
     const uint32_t ad = blendAlpha(target >> 24, b.targetAlphaMode, b.targetGlobalMode, b.targetAlpha);
+    // Premultiplying takes the pixel's own alpha; the global alpha has its own multiply mode.
+    const uint32_t sourcePixelAlpha = blendAlpha(source >> 24, b.sourceAlphaMode, 0, 0);
+    const uint32_t targetPixelAlpha = blendAlpha(target >> 24, b.targetAlphaMode, 0, 0);
     const uint32_t fs = blendFactor(b.sourceFactor, ad), fd = blendFactor(b.targetFactor, as);
     uint32_t out = std::min(255u, mul255(as, fs) + mul255(ad, fd)) << 24;
     const uint32_t a = out >> 24;
     for (int shift = 16; shift >= 0; shift -= 8) {
         uint32_t cs = channel(source, shift), cd = channel(target, shift);
-        if (b.sourcePremultiply) cs = mul255(cs, as);
+        if (b.sourcePremultiply) cs = mul255(cs, sourcePixelAlpha);
         if (b.globalColourMultiply == 1) cs = mul255(cs, b.sourceAlpha);
         if (b.globalColourMultiply == 2) cs = mul255(cs, channel(b.sourceGlobalColour, shift));
-        if (b.targetPremultiply) cd = mul255(cd, ad);
+        if (b.targetPremultiply) cd = mul255(cd, targetPixelAlpha);
         uint32_t c = std::min(255u, mul255(cs, fs) + mul255(cd, fd));
         if (b.targetDemultiply) c = a == 0 ? 0 : std::min(255u, (c * 255 + a / 2) / a);
         out |= c << shift;
@@ -320,6 +325,7 @@ uint64_t render(const RasterJob& j) {
     uint32_t raw = 0;
     if (constantResult(j, transparency, raw)) return fill(j, raw);
     if (!transparency && sourceRows(j)) return copySourceRows(j);
+    if (!transparency && blendsByRows(j)) return blendRows(j);
     return general(j);
 }
 

@@ -55,9 +55,10 @@ enum TransparencyMode : uint32_t { kOpaque = 0, kKeyed = 1, kMasked = 2 };
 // Alpha blending, in place of the foreground ROP where no transparency test fires. Products of
 // two 8-bit values are rounded (x × y / 255); alpha modes 0 the pixel's alpha, 1 its inverse;
 // global alpha modes 0 off, 1 the global value instead, 2 scaled by it; factor modes 0 zero,
-// 1 one, 2 the other side's alpha, 3 its inverse; source premultiply, global-colour multiply
-// (1 by the source global alpha, 2 by the source global colour) and target premultiply before,
-// target demultiply after; every channel saturates at 255.
+// 1 one, 2 the other side's alpha, 3 its inverse; source premultiply (by the pixel's alpha
+// after its alpha mode), global-colour multiply (1 by the source global alpha, 2 by the source
+// global colour) and target premultiply (likewise) before, target demultiply after; every
+// channel saturates at 255.
 struct BlendSettings {
     uint32_t sourceAlpha = 0xFF, targetAlpha = 0xFF;  // global alpha values
     uint32_t sourceAlphaMode = 0, targetAlphaMode = 0;

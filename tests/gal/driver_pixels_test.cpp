@@ -2,12 +2,14 @@
 // stream and the simulated 2D core into video memory, and the target must equal what the
 // reference renderer (tests/gal_reference, which shares no code with driver or simulator) makes
 // of the same operation on a copy. A table of operations over the 2D formats, and a seeded
-// stream of random operations (format, rectangle, clip, ROP, rotation, mirror, keys, brush).
+// stream of random operations (format, rectangle, clip, ROP, rotation, mirror, keys, brush,
+// blending, lines and two-source multi-source blits).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -25,7 +27,7 @@ using veld::test::VideoSurface;
 
 // One operation in the engine's terms, run by the driver and by the reference.
 struct Operation {
-    enum Kind { Clear, Blit, Stretch, Mono } kind = Blit;
+    enum Kind { Clear, Blit, Stretch, Mono, Line, MultiSource } kind = Blit;
     uint32_t targetFormat = 212, sourceFormat = 212;
     uint32_t targetRotation = 0, sourceRotation = 0;
     galref::Rect dest{}, source{}, clip = galref::kDefaultClip;
@@ -36,8 +38,10 @@ struct Operation {
     uint32_t key = 0;              // raw, in the source format
     bool mirrorH = false, mirrorV = false;
     uint32_t monoForeground = 0, monoBackground = 0, packing = 0;
+    std::optional<galref::Blend> blend;  // blits, stretches and the first source of a multi-source
+    galref::Rect second{};  // the second source of a multi-source blit (same surface, ROP 66)
     std::string name() const {
-        static const char* kinds[] = {"clear", "blit", "stretch", "mono"};
+        static const char* kinds[] = {"clear", "blit", "stretch", "mono", "line", "multi-source"};
         char text[200];
         std::snprintf(text, sizeof text,
                       "%s %s<-%s rot %u<-%u dest (%d,%d,%d,%d) src (%d,%d,%d,%d) rop %02X/%02X%s%s%s",
@@ -46,7 +50,10 @@ struct Operation {
                       dest.left, dest.top, dest.right, dest.bottom, source.left, source.top,
                       source.right, source.bottom, foreground, background, keyed ? " keyed" : "",
                       mirrorH ? " mirrorH" : "", mirrorV ? " mirrorV" : "");
-        return text;
+        std::string out = text;
+        if (blend)
+            out += " blend " + std::to_string(blend->sourceFactorMode) + "/" + std::to_string(blend->targetFactorMode);
+        return out;
     }
 };
 
@@ -89,13 +96,32 @@ protected:
         const gcsRECT dest = rect(op.dest);
         galref::Status status = galref::Status::Ok;
         gceSTATUS driver = gcvSTATUS_OK;
+        if (op.blend) {
+            const galref::Blend& b = *op.blend;
+            EXPECT_EQ(gco2D_SetSourceGlobalColorAdvanced(e, b.sourceGlobalColour), gcvSTATUS_OK);
+            EXPECT_EQ(gco2D_EnableAlphaBlend(e, b.sourceAlpha, b.targetAlpha, b.sourceAlphaMode, b.targetAlphaMode,
+                                             b.sourceGlobalAlphaMode, b.targetGlobalAlphaMode, b.sourceFactorMode,
+                                             b.targetFactorMode, 0, 0),
+                      gcvSTATUS_OK);
+            EXPECT_EQ(gco2D_SetPixelMultiplyModeAdvanced(e, b.sourcePremultiply, b.targetPremultiply,
+                                                         b.globalColorMultiply, b.targetDemultiply),
+                      gcvSTATUS_OK);
+            raster.blend = b;
+        } else {
+            EXPECT_EQ(gco2D_DisableAlphaBlend(e), gcvSTATUS_OK);
+        }
         switch (op.kind) {
         case Operation::Clear:
             driver = gco2D_Clear(e, 1, &dest, op.colour, op.foreground, op.background, op.targetFormat);
             status = galref::clear(targetRef, op.dest, op.clip, op.colour, op.foreground, op.background);
             break;
+        case Operation::Line:
+            driver = gco2D_ColorLine(e, 1, &dest, op.colour, op.foreground, op.background, op.targetFormat);
+            status = galref::line(targetRef, op.dest, op.clip, brush, op.foreground);
+            break;
         case Operation::Blit:
-        case Operation::Stretch: {
+        case Operation::Stretch:
+        case Operation::MultiSource: {
             EXPECT_EQ(gco2D_SetColorSourceEx(e, source.address, uint32_t(source.stride),
                                              op.sourceFormat, op.sourceRotation, source.width,
                                              source.height, 0, op.keyed ? 1 : 0, op.key),
@@ -117,6 +143,27 @@ protected:
             if (op.kind == Operation::Blit) {
                 driver = gco2D_Blit(e, 1, &dest, op.foreground, op.background, op.targetFormat);
                 status = galref::blit(s, targetRef, op.dest, op.clip, brush, raster);
+            } else if (op.kind == Operation::MultiSource) {
+                // The second source: the same surface elsewhere, XOR onto what the first left.
+                EXPECT_EQ(gco2D_SetROP(e, op.foreground, op.background), gcvSTATUS_OK);
+                EXPECT_EQ(gco2D_SetCurrentSourceIndex(e, 1), gcvSTATUS_OK);
+                EXPECT_EQ(gco2D_SetColorSourceEx(e, source.address, uint32_t(source.stride), op.sourceFormat,
+                                                 op.sourceRotation, source.width, source.height, 0, 0, 0),
+                          gcvSTATUS_OK);
+                const gcsRECT second = rect(op.second);
+                EXPECT_EQ(gco2D_SetSource(e, &second), gcvSTATUS_OK);
+                EXPECT_EQ(gco2D_SetClipping(e, &clip), gcvSTATUS_OK);
+                EXPECT_EQ(gco2D_SetROP(e, 0x66, 0x66), gcvSTATUS_OK);
+                EXPECT_EQ(gco2D_SetBitBlitMirror(e, 0, 0), gcvSTATUS_OK);
+                EXPECT_EQ(gco2D_DisableAlphaBlend(e), gcvSTATUS_OK);
+                EXPECT_EQ(gco2D_SetCurrentSourceIndex(e, 0), gcvSTATUS_OK);
+                driver = gco2D_MultiSourceBlit(e, 3, &dest, 1);
+                status = galref::blit(s, targetRef, op.dest, op.clip, brush, raster);
+                galref::Source s2 = s;
+                s2.rect = op.second;
+                galref::Raster xorRaster;
+                xorRaster.foregroundRop = xorRaster.backgroundRop = 0x66;
+                if (status == galref::Status::Ok) status = galref::blit(s2, targetRef, op.dest, op.clip, brush, xorRaster);
             } else {
                 EXPECT_EQ(gco2D_SetStretchRectFactors(e, &src, &dest), gcvSTATUS_OK);
                 driver = gco2D_StretchBlit(e, 1, &dest, op.foreground, op.background, op.targetFormat);
@@ -282,7 +329,7 @@ TEST_F(DriverPixels, RandomOperationsMatchTheReference) {
     uint32_t failures = 0;
     for (uint32_t i = 0; i < count && failures < 5; ++i) {
         Operation op;
-        op.kind = Operation::Kind(pick(4));
+        op.kind = Operation::Kind(pick(6));
         op.targetFormat = kTargets[pick(sizeof kTargets / sizeof kTargets[0])];
         op.sourceFormat = pick(4) == 0 ? 102u : kTargets[pick(sizeof kTargets / sizeof kTargets[0])];
         op.targetRotation = pick(3) == 0 ? pick(6) : 0;
@@ -317,6 +364,37 @@ TEST_F(DriverPixels, RandomOperationsMatchTheReference) {
         }
         op.keyed = op.kind == Operation::Blit && op.sourceFormat != 102 && pick(3) == 0;
         op.key = random() & 0xFF;
+        if (op.kind == Operation::Line) {
+            // Any two points, either way round; ROPs of pattern and destination only.
+            const galref::Rect a = rectIn(swapT ? 40 : 48, swapT ? 48 : 40), b = rectIn(swapT ? 40 : 48, swapT ? 48 : 40);
+            op.dest = {a.left, a.top, b.left, b.top};
+            op.foreground = op.background = uint8_t((op.foreground & 0x33) | (op.foreground & 0x33) << 2);
+        }
+        if (op.kind == Operation::MultiSource) {
+            const int32_t l = int32_t(pick(uint32_t(sw - op.dest.width() + 1)));
+            const int32_t t = int32_t(pick(uint32_t(sh - op.dest.height() + 1)));
+            op.second = {l, t, l + op.dest.width(), t + op.dest.height()};
+            op.source.right = op.source.left + op.dest.width();
+            op.source.bottom = op.source.top + op.dest.height();
+        }
+        if ((op.kind == Operation::Blit || op.kind == Operation::Stretch || op.kind == Operation::MultiSource) &&
+            pick(3) == 0) {
+            galref::Blend b;
+            b.sourceAlpha = uint8_t(random());
+            b.targetAlpha = uint8_t(random());
+            b.sourceAlphaMode = pick(2);
+            b.targetAlphaMode = pick(2);
+            b.sourceGlobalAlphaMode = pick(3);
+            b.targetGlobalAlphaMode = pick(3);
+            b.sourceFactorMode = pick(4);
+            b.targetFactorMode = pick(4);
+            b.sourcePremultiply = pick(2);
+            b.targetPremultiply = pick(2);
+            b.globalColorMultiply = pick(3);
+            b.sourceGlobalColour = random();
+            b.targetDemultiply = pick(2);
+            op.blend = b;
+        }
         const std::string difference = run(op, random);
         if (!difference.empty()) {
             ++failures;

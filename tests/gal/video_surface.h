@@ -1,5 +1,5 @@
-// Test support for the 2D driver's pixel tests: a surface in video memory, filled with random
-// bytes, that the driver draws into and the reference renderer reads as a plain surface.
+// Test support for the 2D driver's pixel tests: a surface in video memory filled with random
+// bytes, seen by the driver (its surface object and GPU address) and by the reference renderer.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <random>
 
+#include "gal_hal.h"
 #include "gal_surface.h"
 #include "reference.h"
 
@@ -43,5 +44,14 @@ struct VideoSurface {
         return s;
     }
 };
+
+// The calling thread's 2D engine.
+inline gco2D threadEngine() {
+    gco2D e = nullptr;
+    EXPECT_EQ(gcoHAL_Get2DEngine(nullptr, &e), gcvSTATUS_OK);
+    return e;
+}
+
+inline gcsRECT toRect(const galref::Rect& r) { return gcsRECT{r.left, r.top, r.right, r.bottom}; }
 
 }  // namespace veld::test

@@ -60,13 +60,15 @@ uint32_t blendPixel(const Blend& blend, uint32_t source, uint32_t target) {
                                      blend.targetGlobalAlphaMode, blend.targetAlpha);
   Rgb cs = colourOf(source);
   Rgb cd = colourOf(target);
-  if (blend.sourcePremultiply) cs = scaled(cs, as);
+  if (blend.sourcePremultiply)
+    cs = scaled(cs, effectiveAlpha(alphaOf(source), blend.sourceAlphaMode, 0, 0));
   if (blend.globalColorMultiply == 1) cs = scaled(cs, blend.sourceAlpha);
   if (blend.globalColorMultiply == 2) {
     const Rgb g = colourOf(blend.sourceGlobalColour);
     cs = {mul255(cs.r, g.r), mul255(cs.g, g.g), mul255(cs.b, g.b)};
   }
-  if (blend.targetPremultiply) cd = scaled(cd, ad);
+  if (blend.targetPremultiply)
+    cd = scaled(cd, effectiveAlpha(alphaOf(target), blend.targetAlphaMode, 0, 0));
 
   const uint32_t fs = factor(blend.sourceFactorMode, ad);
   const uint32_t fd = factor(blend.targetFactorMode, as);

@@ -8,9 +8,12 @@
 // - Global alpha modes: 0 off (the pixel's alpha after its alpha mode), 1 the global alpha value
 //   instead, 2 the pixel's alpha scaled by the global alpha value.
 // - Multiply modes, before blending: source premultiply multiplies the source colour by the
-//   source alpha (after the modes above); global-colour multiply 1 multiplies the source colour
+//   source pixel's alpha (after its alpha mode, before the global alpha: the global alpha has a
+//   multiply mode of its own, so that straight colour under a scaled global alpha is multiplied
+//   by alpha × global once); global-colour multiply 1 multiplies the source colour
 //   by the source global alpha value, 2 each channel by that channel of the source global colour;
-//   target premultiply multiplies the target colour by the target alpha. After blending, target
+//   target premultiply multiplies the target colour by the target pixel's alpha (after its alpha
+//   mode). After blending, target
 //   demultiply divides the colour by the result alpha (rounded; 0 where the alpha is 0).
 // - Factor modes: 0 zero, 1 one, 2 straight alpha, 3 inverse alpha; the source factor reads the
 //   target's alpha and the target factor the source's alpha.

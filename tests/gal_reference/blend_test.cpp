@@ -28,6 +28,20 @@ void fillPremultiplied(SurfaceBuffer& buffer, std::mt19937& random) {
   }
 }
 
+// A straight-colour A8R8G8B8 buffer with each colour multiplied by its alpha.
+SurfaceBuffer premultipliedCopy(const SurfaceBuffer& straight) {
+  SurfaceBuffer out = straight;
+  for (uint32_t y = 0; y < kH; ++y) {
+    for (uint32_t x = 0; x < kW; ++x) {
+      const uint32_t c = readArgb(straight.surface, x, y);
+      const uint32_t a = alphaOf(c);
+      writeArgb(out.surface, x, y,
+                argb(a, mul255(redOf(c), a), mul255(greenOf(c), a), mul255(blueOf(c), a)));
+    }
+  }
+  return out;
+}
+
 Source whole(const Surface& s) {
   Source source;
   source.type = SourceType::Color;
@@ -114,18 +128,45 @@ TEST(GalRefBlend, ScaledGlobalAlphaMatchesAPixmanSolidMask) {
   }
 }
 
+// Straight colour under a scaled global alpha (what the engine's colour mode 1 with global
+// alpha mode 2 sets: source premultiply and global-colour multiply 1) is multiplied by the
+// pixel's alpha and by the global alpha once each: pixman's OVER of the premultiplied source
+// through a solid mask of the global alpha.
+TEST(GalRefBlend, StraightSourceUnderScaledGlobalAlphaMatchesPixmanWithASolidMask) {
+  std::mt19937 random(24);
+  SurfaceBuffer straight(A8R8G8B8, kW, kH);
+  straight.fillRandom(random);
+  SurfaceBuffer premultiplied = premultipliedCopy(straight);
+  for (uint8_t global : {0x00, 0x80, 0xFF}) {
+    SurfaceBuffer expected(A8R8G8B8, kW, kH);
+    fillPremultiplied(expected, random);
+    SurfaceBuffer actual = expected;
+    Blend blend;
+    ASSERT_TRUE(porterDuff(2, blend));
+    blend.sourcePremultiply = true;
+    blend.globalColorMultiply = 1;
+    blend.sourceGlobalAlphaMode = 2;
+    blend.sourceAlpha = global;
+    ASSERT_EQ(blit(whole(straight.surface), expected.surface, kAll, kDefaultClip, Brush{},
+                   blending(blend)),
+              Status::Ok);
+    const pixman_color_t maskColour{0, 0, 0, static_cast<uint16_t>(global * 0x101)};
+    pixman_image_t* mask = pixman_image_create_solid_fill(&maskColour);
+    PixmanImage pixSource(premultiplied), pixTarget(actual);
+    pixman_image_composite32(PIXMAN_OP_OVER, pixSource.image, mask, pixTarget.image, 0, 0, 0, 0,
+                             0, 0, kW, kH);
+    pixman_image_unref(mask);
+    EXPECT_EQ(compareSurfaces("straight SrcOver, global alpha " + std::to_string(global),
+                              expected.surface, actual.surface),
+              "");
+  }
+}
+
 TEST(GalRefBlend, StraightSourceWithPremultiplyMatchesPixmanOnThePremultipliedSource) {
   std::mt19937 random(23);
-  SurfaceBuffer straight(A8R8G8B8, kW, kH), premultiplied(A8R8G8B8, kW, kH);
+  SurfaceBuffer straight(A8R8G8B8, kW, kH);
   straight.fillRandom(random);
-  for (uint32_t y = 0; y < kH; ++y) {
-    for (uint32_t x = 0; x < kW; ++x) {
-      const uint32_t c = readArgb(straight.surface, x, y);
-      const uint32_t a = alphaOf(c);
-      writeArgb(premultiplied.surface, x, y,
-                argb(a, mul255(redOf(c), a), mul255(greenOf(c), a), mul255(blueOf(c), a)));
-    }
-  }
+  SurfaceBuffer premultiplied = premultipliedCopy(straight);
   SurfaceBuffer expected(A8R8G8B8, kW, kH);
   fillPremultiplied(expected, random);
   SurfaceBuffer actual = expected;

@@ -3,6 +3,7 @@
 #include "reference.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace galref {
 
@@ -299,6 +300,39 @@ Status monoBlit(const MonoStream& stream, uint32_t streamX, uint32_t streamY,
   source.streamX = streamX;
   source.streamY = streamY;
   return render(source, target, destination, clip, brush, raster, 0x10000, 0x10000, nullptr);
+}
+
+Status line(const Surface& target, const Rect& ends, const Rect& clip, const Brush& brush,
+            uint8_t rop) {
+  for (int32_t v : {ends.left, ends.top, ends.right, ends.bottom}) {
+    if (v < 0 || v >= 0x10000) return Status::InvalidRectangle;
+  }
+  if (!writableTarget(target)) return Status::Unsupported;
+  if (ropUsesSource(rop)) return Status::MissingInput;
+  if (ropUsesPattern(rop) && (brush.type == BrushType::None ||
+                              (brush.type == BrushType::Color && brush.pattern == nullptr))) {
+    return Status::MissingInput;
+  }
+  const Rect area = drawArea(target, Rect{0, 0, 0xFFFF, 0xFFFF}, clip);
+  const int64_t dx = ends.right - ends.left, dy = ends.bottom - ends.top;
+  const int64_t n = std::max(std::abs(dx), std::abs(dy));
+  // round(k × d / n) with halves away from the start, for either sign of d.
+  auto along = [n](int64_t k, int64_t d) {
+    const int64_t magnitude = (2 * k * std::abs(d) + n) / (2 * n);
+    return d < 0 ? -magnitude : magnitude;
+  };
+  for (int64_t k = 0; k < n; ++k) {
+    const int32_t x = static_cast<int32_t>(ends.left + along(k, dx));
+    const int32_t y = static_cast<int32_t>(ends.top + along(k, dy));
+    if (x < area.left || x >= area.right || y < area.top || y >= area.bottom) continue;
+    uint32_t mx, my;
+    viewToMemory(target, static_cast<uint32_t>(x), static_cast<uint32_t>(y), mx, my);
+    const uint32_t p = ropUsesPattern(rop) ? brushPixel(brush, static_cast<uint32_t>(x),
+                                                        static_cast<uint32_t>(y))
+                                           : 0;
+    writeArgb(target, mx, my, rop3(rop, p, 0, readArgb(target, mx, my)));
+  }
+  return Status::Ok;
 }
 
 }  // namespace galref

@@ -1,4 +1,4 @@
-// Reference renderer, 2D operations: clear, blit, stretch blit and monochrome blit with the
+// Reference renderer, 2D operations: clear, line, blit, stretch blit and monochrome blit with the
 // ternary raster operations, brushes, colour keys and transparency modes, rotation, mirroring and
 // clipping, one destination pixel at a time over plain memory.
 //
@@ -181,5 +181,14 @@ Status stretchBlit(const Source& source, const Surface& target, const Rect& dest
 Status monoBlit(const MonoStream& stream, uint32_t streamX, uint32_t streamY,
                 const Surface& target, const Rect& destination, const Rect& clip,
                 const Brush& brush, const Raster& raster);
+
+// Line from (ends.left, ends.top) to (ends.right, ends.bottom), either way round, the end pixel
+// not drawn: along the longer axis one pixel per step (n = the longer extent), the other
+// coordinate at step k being start + round(k × its extent / n), halves rounded away from the
+// start; each pixel inside clip ∩ target through the foreground ROP with the brush as pattern
+// (the pattern pixel at the line pixel's position) and no source. Every coordinate must lie in
+// 0 .. 0xFFFF.
+Status line(const Surface& target, const Rect& ends, const Rect& clip, const Brush& brush,
+            uint8_t rop);
 
 }  // namespace galref

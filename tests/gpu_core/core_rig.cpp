@@ -135,7 +135,7 @@ bool Rig::run(const Stream& stream, std::string* error) {
 }
 
 std::string describe(const Operation& op) {
-    static const char* kKinds[] = {"clear", "blit", "stretch blit", "mono blit"};
+    static const char* kKinds[] = {"clear", "blit", "stretch blit", "mono blit", "line"};
     char text[400];
     std::snprintf(text, sizeof text,
                   "%s %s<-%s rop %02X/%02X modes s%u d%u p%u rot %u/%u mirror %d%d dest (%d,%d,%d,%d) "
@@ -166,7 +166,9 @@ std::string check(const Operation& op) {
     SurfaceBuffer pattern(op.brushFormat, 8, 8);
     pattern.fillRandom(random);
     pattern.surface.palette = palette.data();
-    const uint32_t dw = uint32_t(op.destination.width()), dh = uint32_t(op.destination.height());
+    // A line's ends may come in either order; it has no stream.
+    const bool line = op.kind == Kind::Line;
+    const uint32_t dw = line ? 0 : uint32_t(op.destination.width()), dh = line ? 0 : uint32_t(op.destination.height());
     const uint32_t streamStride = monoStreamStride(dw, op.packing);
     std::vector<uint8_t> stream(size_t(streamStride) * dh);
     for (uint8_t& byte : stream) byte = uint8_t(random());
@@ -184,6 +186,9 @@ std::string check(const Operation& op) {
         break;
     case Kind::Mono:
         status = monoBlit(mono, 0, 0, expected.surface, op.destination, op.clip, brush, op.raster);
+        break;
+    case Kind::Line:
+        status = galref::line(expected.surface, op.destination, op.clip, brush, op.raster.foregroundRop);
         break;
     case Kind::Blit:
     case Kind::Stretch: {
@@ -208,7 +213,7 @@ std::string check(const Operation& op) {
     const uint32_t sourceBase = rig.place(source);
     const uint32_t patternBase = rig.place(pattern);
     const HwFormat th = hwFormat(op.targetFormat), sh = hwFormat(op.sourceFormat);
-    static constexpr uint32_t kCommands[] = {GAL_HW_CLEAR, GAL_HW_BITBLIT, GAL_HW_STRETCH, GAL_HW_BITBLIT};
+    static constexpr uint32_t kCommands[] = {GAL_HW_CLEAR, GAL_HW_BITBLIT, GAL_HW_STRETCH, GAL_HW_BITBLIT, GAL_HW_LINE};
     Stream s;
     s.load(GAL_STATE_PIPE_SELECT, {1});
     s.load(GAL_STATE_TARGET_ADDRESS, {targetBase, target.surface.strides[0], op.targetWidth});

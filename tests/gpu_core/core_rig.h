@@ -65,7 +65,8 @@ private:
     veld::gpusim::Core2D core_;
 };
 
-enum class Kind { Clear, Blit, Stretch, Mono };
+// A line runs from the destination's (left, top) to its (right, bottom), either way round.
+enum class Kind { Clear, Blit, Stretch, Mono, Line };
 
 // One 2D operation in the engine's terms.
 struct Operation {

@@ -1,5 +1,5 @@
 // Seeded random 2D operations (format, rectangle, clip, ROP, modes and keys, brush, rotation,
-// mirror, stretch, monochrome and masked sources, alpha blending) on the simulated core and on the reference
+// mirror, stretch, monochrome and masked sources, alpha blending, lines) on the simulated core and on the reference
 // renderer, compared pixel by pixel. CI runs a short fixed run; scripts/gpu-core-random runs a
 // long one with a fresh seed (VELD_GPU_CORE_OPS, VELD_GPU_CORE_SEED) and prints it.
 #include <gtest/gtest.h>
@@ -29,7 +29,7 @@ public:
         Operation op;
         op.seed = uint32_t(random_());
         const uint32_t kind = below(20);
-        op.kind = kind < 2 ? Kind::Clear : kind < 11 ? Kind::Blit : kind < 15 ? Kind::Stretch : Kind::Mono;
+        op.kind = kind < 2 ? Kind::Clear : kind < 11 ? Kind::Blit : kind < 15 ? Kind::Stretch : kind < 18 ? Kind::Mono : Kind::Line;
         op.masked = op.kind == Kind::Blit && below(5) == 0;
         op.targetFormat = pick(rgbFormats());
         op.sourceFormat = pick(allFormats());
@@ -45,10 +45,14 @@ public:
         const int32_t viewW = int32_t(swapped ? op.targetHeight : op.targetWidth);
         const int32_t viewH = int32_t(swapped ? op.targetWidth : op.targetHeight);
         op.destination = rect(viewW + 4, viewH + 4);
+        if (op.kind == Kind::Line && below(2)) std::swap(op.destination.left, op.destination.right);
+        if (op.kind == Kind::Line && below(2)) std::swap(op.destination.top, op.destination.bottom);
         if (below(3) == 0) op.clip = rect(viewW + 2, viewH + 2);
         else if (below(4) == 0) op.clip = Rect{-5, -3, 32767, 32767};
         op.raster.foregroundRop = uint8_t(random_());
         op.raster.backgroundRop = below(3) ? uint8_t(random_()) : op.raster.foregroundRop;
+        // A line reads no source: its ROP keeps pattern and destination.
+        if (op.kind == Kind::Line) op.raster.foregroundRop = uint8_t((op.raster.foregroundRop & 0x33) * 5);
         op.raster.mirrorHorizontal = below(4) == 0;
         op.raster.mirrorVertical = below(4) == 0;
         if (op.kind != Kind::Clear) {
