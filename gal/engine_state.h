@@ -70,6 +70,13 @@ struct Brush {
     uint32_t address = 0, format = 0;
 };
 
+// A filter kernel of one direction with what it was made for (filter_blit.cpp).
+struct FilterKernelCache {
+    uint32_t valid = 0;
+    uint32_t type = 0, size = 0, sourceSize = 0, destinationSize = 0;
+    int16_t taps[153] = {};
+};
+
 struct Target {
     uint32_t surfaceType = 6;
     uint32_t format = 0;
@@ -114,6 +121,8 @@ struct _gco2D {
     int32_t coefficients[2][12] = {};
     int16_t userKernels[2][153] = {};  // 17 phases x 9 taps, horizontal and vertical
     uint32_t userKernelSet[2] = {};
+    gal::FilterKernelCache filterKernels[2];  // horizontal, vertical
+    struct _gcoSURF* filterBuffer = nullptr;  // the intermediate of the two passes
     uint32_t targetFormat = 0;  // the format of the operation under way
     uint32_t clearColour = 0;  // the colour of the clear under way
 };
@@ -149,5 +158,20 @@ uint32_t expandColour(uint32_t format, uint32_t raw);
 // `bytes` copied into the data area of the frame.
 gceSTATUS startStream(gcoHARDWARE hw, gco2D engine, const gcsRECT& destination,
                       const void* stream, uint32_t bytes);
+
+// Gives back the engine's intermediate surface of filter blits (filter_blit.cpp).
+void freeFilterBuffer(gco2D engine);
+
+// The states of one filter-blit pass, loaded with its source (filter_blit.cpp).
+struct FilterPass {
+    uint32_t kernelAddress = 0;
+    uint32_t kernel[77] = {};
+    uint32_t factorH = 0, factorV = 0;
+    uint32_t start = 0;  // horizontal | vertical << 16
+};
+// One pass (command gcv2D_HOR_FILTER or gcv2D_VER_FILTER) from the engine's current source to
+// its target over `destination`.
+gceSTATUS startFilterPass(gcoHARDWARE hw, gco2D engine, uint32_t command,
+                          const gcsRECT& destination, const FilterPass& pass);
 
 }  // namespace gal
