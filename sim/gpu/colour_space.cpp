@@ -23,9 +23,13 @@ constexpr Standard kStandards[2] = {
 
 int32_t fixed16(double v) { return int32_t(std::lround(v * 65536.0)); }
 
-uint32_t rounded(double v) {
-    const double r = std::floor(v + 0.5);
-    return r < 0 ? 0 : r > 255 ? 255 : uint32_t(r);
+// floor(v + 0.5) clamped to a byte; the floor by truncation and a correction, which is exact
+// and needs no rounding instruction.
+inline uint32_t rounded(double v) {
+    const double t = v + 0.5;
+    if (!(t > 0.0)) return 0;
+    if (t >= 255.0) return 255;
+    return uint32_t(t);
 }
 
 const ColourSpace::Terms& standardTerms(uint32_t mode) {
@@ -108,6 +112,28 @@ void decodeYuvRow(const PixelPlanes& s, uint32_t x, uint32_t y, uint32_t n, uint
     const uint8_t* luma = s.planes[0] + size_t(y) * s.strides[0];
     switch (l.kind) {
     case PixelKind::PackedYuv:
+        if (cs.terms && n >= 2) {
+            // Whole pairs share their chroma terms.
+            const ColourSpace::Terms& t = *cs.terms;
+            uint32_t i = 0;
+            if (x & 1) {
+                argb[0] = cs.argb(luma[size_t(x - 1) * 2 + l.y1], luma[size_t(x - 1) * 2 + l.u], luma[size_t(x - 1) * 2 + l.v]);
+                i = 1;
+            }
+            for (; i + 1 < n; i += 2) {
+                const uint8_t* pair = luma + size_t(x + i) * 2;
+                const double rv = t.rv[pair[l.v]], gu = t.gu[pair[l.u]], gv = t.gv[pair[l.v]], bu = t.bu[pair[l.u]];
+                for (uint32_t k = 0; k < 2; ++k) {
+                    const double y = t.y[pair[k ? l.y1 : l.y0]];
+                    argb[i + k] = 0xFF000000u | rounded(y + rv) << 16 | rounded(y - gu - gv) << 8 | rounded(y + bu);
+                }
+            }
+            if (i < n) {
+                const uint8_t* pair = luma + size_t(x + i) * 2;
+                argb[i] = cs.argb(pair[l.y0], pair[l.u], pair[l.v]);
+            }
+            return;
+        }
         for (uint32_t i = 0; i < n; ++i) {
             const uint32_t px = x + i;
             const uint8_t* pair = luma + size_t(px & ~1u) * 2;
