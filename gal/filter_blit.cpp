@@ -13,6 +13,7 @@
 #include "engine_state.h"
 #include "gal_states.h"
 #include "gal_surface.h"
+#include "surface_record.h"
 
 namespace {
 
@@ -301,6 +302,31 @@ gceSTATUS gco2D_FilterBlit(gco2D e, uint32_t sourceAddress, uint32_t sourceStrid
                               sourceWidth, sourceHeight, sourceRect, destAddress, destStride,
                               destFormat, destRotation, destWidth, destHeight, destRect,
                               destSubRect);
+}
+
+gceSTATUS gcoSURF_FilterBlit(gcoSURF source, gcoSURF target, const gcsRECT* sourceRect,
+                             const gcsRECT* destRect, const gcsRECT* destSubRect) {
+    if (!source || !target || !sourceRect || !destRect) return gcvSTATUS_INVALID_ARGUMENT;
+    if (!gal::surfaceValid(source) || !gal::surfaceValid(target)) return gcvSTATUS_INVALID_OBJECT;
+    gco2D e = nullptr;
+    TRY(gal::threadEngine(e));
+    uint32_t sourceBase[3] = {}, targetBase[3] = {};
+    TRY(gcoSURF_Lock(source, sourceBase, nullptr));
+    gceSTATUS status = gcoSURF_Lock(target, targetBase, nullptr);
+    if (status >= 0) {
+        uint32_t sa[3], ss[3], ta[3], ts[3];
+        gal::surfacePlanes(*source, source->node.physical, sa, ss);
+        gal::surfacePlanes(*target, target->node.physical, ta, ts);
+        status = gco2D_FilterBlitEx2(e, sa, source->planes, ss, source->planes, source->tiling,
+                                     source->format, source->rotation, source->alignedWidth,
+                                     source->alignedHeight, sourceRect, ta, target->planes, ts,
+                                     target->planes, target->tiling, target->format,
+                                     target->rotation, target->alignedWidth,
+                                     target->alignedHeight, destRect, destSubRect);
+        gcoSURF_Unlock(target, nullptr);
+    }
+    gcoSURF_Unlock(source, nullptr);
+    return status;
 }
 
 gceSTATUS gco2D_FreeFilterBuffer(gco2D e) {
