@@ -301,6 +301,11 @@ TEST_F(DriverYuvFilter, FilterBlitsMatchTheReferenceKernelsAndPasses) {
         {212, 212, {0, 0, 64, 48}, {0, 0, 32, 24}, {0, 0, 32, 24}, 0, 9, 9},
         {212, 212, {0, 0, 63, 47}, {0, 0, 32, 24}, {0, 0, 32, 24}, 0, 9, 9},
         {212, 212, {2, 4, 62, 44}, {5, 3, 35, 23}, {0, 0, 30, 20}, 1, 5, 3},
+        // 9 -> 5 and 5 -> 3 step by the same factor 2.0 with different sinc scales, then the
+        // same sizes with the box: each needs its own kernel.
+        {212, 212, {1, 1, 10, 10}, {0, 0, 5, 5}, {0, 0, 5, 5}, 0, 9, 9},
+        {212, 212, {1, 1, 6, 6}, {0, 0, 3, 3}, {0, 0, 3, 3}, 0, 9, 9},
+        {212, 212, {1, 1, 6, 6}, {0, 0, 3, 3}, {0, 0, 3, 3}, 1, 9, 9},
         // Up-scaling and odd factors, a sub-rectangle, one-tap kernels.
         {212, 212, {10, 10, 30, 25}, {1, 2, 61, 47}, {7, 5, 50, 40}, 0, 7, 3},
         {212, 212, {0, 0, 40, 30}, {3, 3, 60, 45}, {0, 0, 57, 42}, 0, 1, 1},
