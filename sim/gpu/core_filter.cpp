@@ -93,6 +93,10 @@ void Core2D::filterPass(RasterJob& job, const Command& c, uint32_t command) {
     }
     const Area& a = job.area;
     const uint32_t n = uint32_t(a.width()), rows = uint32_t(a.height());
+    // The drawn area must lie in video memory before anything is computed for it.
+    if (!plane(registers_[reg(GAL_STATE_TARGET_ADDRESS)], job.target.strides[0], job.targetView.toMemory(a),
+               job.target.layout.bytes))
+        return;
     // The pass keeps the other direction: draw row r reads source row r, or draw column c
     // source column c.
     const uint32_t keptEnd = horizontal ? uint32_t(a.bottom - job.rect.top) : uint32_t(a.right - job.rect.left);
