@@ -19,40 +19,45 @@ constexpr uint32_t reg(uint32_t byteAddress) { return byteAddress / 4; }
 
 using Kernel = int16_t[17][9];
 
-// Where destination index i of a direction samples its source: the phase, and the source
-// index of each tap clamped to the extent.
+// Where destination index i of a direction samples its source: the taps of its phase that
+// are not zero, each with the source index it reads (clamped to the extent).
 struct Sample {
-    uint32_t phase;
+    uint32_t count = 0;
     uint32_t index[9];
+    int64_t weight[9];
 };
 
-Sample sampleAt(uint32_t i, uint32_t factor, uint32_t extent) {
+Sample sampleAt(const Kernel& kernel, uint32_t i, uint32_t factor, uint32_t extent) {
     const int64_t u = int64_t(i) * factor;
     const int64_t c = (u + 0x8000) >> 16;
     const int64_t d = u - (c << 16);
     const bool mirrored = d > 0;
     const int64_t fromBefore = mirrored ? 0x8000 - d : d + 0x8000;
+    const int16_t* taps = kernel[(fromBefore * 32 + 0x8000) >> 16];
     Sample s;
-    s.phase = uint32_t((fromBefore * 32 + 0x8000) >> 16);
     for (int t = 0; t < 9; ++t) {
+        if (taps[t] == 0) continue;
         const int64_t k = mirrored ? c - (t - 4) : c + (t - 4);
-        s.index[t] = uint32_t(std::clamp<int64_t>(k, 0, int64_t(extent) - 1));
+        s.index[s.count] = uint32_t(std::clamp<int64_t>(k, 0, int64_t(extent) - 1));
+        s.weight[s.count++] = taps[t];
     }
     return s;
 }
 
-// One filtered working value: `values[s.index[t] * step]` are the taps' pixels.
-uint32_t filtered(const Kernel& kernel, const Sample& s, const uint32_t* values, size_t step) {
-    const int16_t* taps = kernel[s.phase];
-    int32_t sums[4] = {0, 0, 0, 0};
-    for (int t = 0; t < 9; ++t) {
-        if (taps[t] == 0) continue;
-        const uint32_t pixel = values[size_t(s.index[t]) * step];
-        for (int ch = 0; ch < 4; ++ch) sums[ch] += taps[t] * int32_t((pixel >> (8 * ch)) & 0xFF);
+uint32_t clampedChannel(int64_t sum) { return uint32_t(std::clamp<int64_t>((sum + 8192) >> 14, 0, 255)); }
+
+// One filtered working value: `values[s.index[t] * step]` are the taps' pixels. Two channels
+// share each 64-bit sum, 32 bits apart: every channel's sum stays far inside 31 bits.
+uint32_t filtered(const Sample& s, const uint32_t* values, size_t step) {
+    int64_t low = 0, high = 0;  // channels 0 and 1, channels 2 and 3
+    for (uint32_t t = 0; t < s.count; ++t) {
+        const uint64_t pixel = values[size_t(s.index[t]) * step];
+        low += s.weight[t] * int64_t((pixel & 0xFF) | (pixel & 0xFF00) << 24);
+        high += s.weight[t] * int64_t((pixel >> 16 & 0xFF) | (pixel >> 24) << 32);
     }
-    uint32_t out = 0;
-    for (int ch = 0; ch < 4; ++ch) out |= uint32_t(std::clamp((sums[ch] + 8192) >> 14, 0, 255)) << (8 * ch);
-    return out;
+    const int64_t c0 = int32_t(uint32_t(low)), c2 = int32_t(uint32_t(high));
+    const int64_t c1 = (low - c0) >> 32, c3 = (high - c2) >> 32;
+    return clampedChannel(c0) | clampedChannel(c1) << 8 | clampedChannel(c2) << 16 | clampedChannel(c3) << 24;
 }
 
 // Working values of n pixels of a source view row from view column x on.
@@ -114,22 +119,24 @@ void Core2D::filterPass(RasterJob& job, const Command& c, uint32_t command) {
     std::vector<uint32_t> out(size_t(n) * rows);
     if (horizontal) {
         std::vector<Sample> samples(n);
-        for (uint32_t i = 0; i < n; ++i) samples[i] = sampleAt(uint32_t(a.left - job.rect.left) + i + start, factor, sw);
+        for (uint32_t i = 0; i < n; ++i)
+            samples[i] = sampleAt(kernel, uint32_t(a.left - job.rect.left) + i + start, factor, sw);
         std::vector<uint32_t> row(sw);
         for (uint32_t r = 0; r < rows; ++r) {
             viewRow(from, from.originY + uint32_t(a.top - job.rect.top) + r, from.originX, sw, row.data());
-            for (uint32_t i = 0; i < n; ++i) out[size_t(r) * n + i] = filtered(kernel, samples[i], row.data(), 1);
+            for (uint32_t i = 0; i < n; ++i) out[size_t(r) * n + i] = filtered(samples[i], row.data(), 1);
         }
     } else {
         std::vector<Sample> samples(rows);
         uint32_t lowest = sh, highest = 0;
         for (uint32_t r = 0; r < rows; ++r) {
-            samples[r] = sampleAt(uint32_t(a.top - job.rect.top) + r + start, factor, sh);
-            for (uint32_t k : samples[r].index) {
-                lowest = std::min(lowest, k);
-                highest = std::max(highest, k);
+            samples[r] = sampleAt(kernel, uint32_t(a.top - job.rect.top) + r + start, factor, sh);
+            for (uint32_t t = 0; t < samples[r].count; ++t) {
+                lowest = std::min(lowest, samples[r].index[t]);
+                highest = std::max(highest, samples[r].index[t]);
             }
         }
+        if (lowest > highest) lowest = highest = 0;  // a kernel without taps reads nothing
         // The source rows the taps reach, over the drawn columns.
         std::vector<uint32_t> columns(size_t(highest - lowest + 1) * n);
         const uint32_t firstColumn = from.originX + uint32_t(a.left - job.rect.left);
@@ -137,8 +144,8 @@ void Core2D::filterPass(RasterJob& job, const Command& c, uint32_t command) {
             viewRow(from, from.originY + k, firstColumn, n, &columns[size_t(k - lowest) * n]);
         for (uint32_t r = 0; r < rows; ++r) {
             Sample s = samples[r];
-            for (uint32_t& k : s.index) k -= lowest;
-            for (uint32_t i = 0; i < n; ++i) out[size_t(r) * n + i] = filtered(kernel, s, &columns[i], n);
+            for (uint32_t t = 0; t < s.count; ++t) s.index[t] -= lowest;
+            for (uint32_t i = 0; i < n; ++i) out[size_t(r) * n + i] = filtered(s, &columns[i], n);
         }
     }
 
