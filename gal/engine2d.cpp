@@ -163,15 +163,11 @@ void releaseEngine(gco2D engine) {
     if (engine->references.fetch_sub(1) != 1) return;
     if (engine->palette) gcoOS_Free(nullptr, engine->palette);
     if (engine->brushCache) gcoBRUSH_CACHE_Destroy(engine->brushCache);
+    freeFilterBuffer(engine);
     engine->magic = 0;
     engine->~_gco2D();
     gcoOS_Free(nullptr, engine);
 }
-
-// Older cores are primed with one filter blit between two scratch surfaces. Filter blits are
-// not part of the driver, so the priming reports "not supported", which the caller does not
-// pass on.
-gceSTATUS primeEngine(gco2D) { return gcvSTATUS_NOT_SUPPORTED; }
 
 }  // namespace gal
 

@@ -153,11 +153,6 @@ gceSTATUS gco2D_EnableUserFilterPasses(gco2D e, int32_t horizontal, int32_t vert
     return gcvSTATUS_OK;
 }
 
-gceSTATUS gco2D_FreeFilterBuffer(gco2D e) {
-    // Filter kernels live in the engine record; there is no buffer to give back.
-    return valid(e) ? gcvSTATUS_OK : gcvSTATUS_INVALID_OBJECT;
-}
-
 gceSTATUS gco2D_ProfileEngine(gco2D e, void* counters) {
     if (!valid(e)) return gcvSTATUS_INVALID_OBJECT;
     if (!counters) return gcvSTATUS_INVALID_ARGUMENT;

@@ -71,6 +71,13 @@ struct Brush {
     uint32_t address = 0, format = 0;
 };
 
+// A filter kernel of one direction with what it was made for (filter_blit.cpp).
+struct FilterKernelCache {
+    uint32_t valid = 0;
+    uint32_t type = 0, size = 0, sourceSize = 0, destinationSize = 0;
+    int16_t taps[153] = {};
+};
+
 struct Target {
     uint32_t surfaceType = 6;
     uint32_t format = 0;
@@ -116,6 +123,8 @@ struct _gco2D {
     int32_t coefficients[2][12] = {};
     int16_t userKernels[2][153] = {};  // 17 phases x 9 taps, horizontal and vertical
     uint32_t userKernelSet[2] = {};
+    gal::FilterKernelCache filterKernels[2];  // horizontal, vertical
+    struct _gcoSURF* filterBuffer = nullptr;  // the intermediate of the two passes
     uint32_t targetFormat = 0;  // the format of the operation under way
     uint32_t clearColour = 0;  // the colour of the clear under way
     uint32_t sourceMask = 0;   // the sources of the multi-source blit under way (bits 0 to 7)
@@ -159,5 +168,20 @@ gceSTATUS startStream(gcoHARDWARE hw, gco2D engine, const gcsRECT& destination,
 // Lines through the engine's brush, or a solid pattern of `colour` (A8R8G8B8) when given.
 gceSTATUS drawLines(gcoHARDWARE hw, gco2D engine, uint32_t lineCount, const gcsRECT* lines,
                     const uint32_t* colour);
+
+// Gives back the engine's intermediate surface of filter blits (filter_blit.cpp).
+void freeFilterBuffer(gco2D engine);
+
+// The states of one filter-blit pass, loaded with its source (filter_blit.cpp).
+struct FilterPass {
+    uint32_t kernelAddress = 0;
+    uint32_t kernel[77] = {};
+    uint32_t factorH = 0, factorV = 0;
+    uint32_t start = 0;  // horizontal | vertical << 16
+};
+// One pass (command gcv2D_HOR_FILTER or gcv2D_VER_FILTER) from the engine's current source to
+// its target over `destination`.
+gceSTATUS startFilterPass(gcoHARDWARE hw, gco2D engine, uint32_t command,
+                          const gcsRECT& destination, const FilterPass& pass);
 
 }  // namespace gal

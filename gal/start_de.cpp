@@ -102,17 +102,38 @@ struct Operation {
     bool stream = false;
     uint32_t streamBytes = 0;
     uint32_t* streamData = nullptr;
+    // Filter-blit passes: their kernel, factors and start.
+    const gal::FilterPass* filter = nullptr;
 };
+
+bool isFilter(uint32_t command) { return command == gcv2D_HOR_FILTER || command == gcv2D_VER_FILTER; }
+
+// The user colour-conversion table of a YUV mode (2 and 3) at `address`: nine coefficients
+// as 16-bit halves, then three 25-bit offsets.
+gceSTATUS emitConversionTable(Writer& w, uint32_t address, const int32_t* coefficients) {
+    uint32_t words[GAL_CSC_WORDS] = {};
+    for (int k = 0; k < 9; ++k) words[k / 2] |= (uint32_t(coefficients[k]) & 0xFFFF) << (16 * (k % 2));
+    for (int k = 0; k < 3; ++k) words[5 + k] = uint32_t(coefficients[9 + k]) & 0x1FFFFFF;
+    return w.load(address, GAL_CSC_WORDS, words);
+}
 
 gceSTATUS emitTarget(Writer& w, const Operation& op) {
     gco2D e = op.e;
     const gal::Target& t = e->target;
     const gal::Format2D* f = gal::format2D(e->targetFormat);
-    if (!f || f->yuv || f->code == 102) return gcvSTATUS_NOT_SUPPORTED;
+    // Packed YUV targets convert back in the engine's colour mode; planar ones are not drawn.
+    if (!f || f->code == 102 || (f->yuv && (f->planes > 1 || op.command == gcv2D_LINE)))
+        return gcvSTATUS_NOT_SUPPORTED;
+    if (f->yuv) {
+        if (e->yuvMode > 3) return gcvSTATUS_NOT_SUPPORTED;
+        if (e->yuvMode >= 2) TRY(emitConversionTable(w, GAL_STATE_CSC_RGB_TO_YUV, e->coefficients[1]));
+        TRY(w.load(GAL_STATE_TARGET_COLOR_SPACE, {GAL_TARGET_COLOR_SPACE(e->yuvMode)}));
+    }
     TRY(w.load(GAL_STATE_TARGET_ADDRESS, {t.addresses[0], t.strides[0], t.width & 0xFFFF}));
     uint32_t config = 0x80000000u | (op.hwCommand & 0xF) << 12 | (f->hwFormat & 0x1F) |
                       f->swizzle << GAL_DEST_SWIZZLE_SHIFT;
     if (t.tiling == 2 || t.tiling == 8) config |= 0x100;
+    if (f->yuv && f->uvSwap) config |= GAL_DEST_UV_SWAP;
     // The second lookup table goes with the target when asked for, on chips with the tables.
     const bool lookup = e->targetLookup && feature(op.hw, kFeatureLookupTables);
     if (lookup) {
@@ -215,6 +236,12 @@ gceSTATUS emitSource(Writer& w, const Operation& op, const gal::SourceSlot& s, b
                               f->swizzle << GAL_SOURCE_CONFIG_SWIZZLE_SHIFT |
                               (f->uvSwap ? GAL_SOURCE_CONFIG_UV_SWAP : 0) |
                               (s.sourceMode & 3) << GAL_SOURCE_CONFIG_TRANSPARENCY_SHIFT;
+            if (f->yuv) {
+                if (s.yuvMode > 3) return gcvSTATUS_NOT_SUPPORTED;
+                config |= s.yuvMode << GAL_SOURCE_CONFIG_YUV_MODE_SHIFT;
+                if (s.yuvMode >= 2)
+                    TRY(emitConversionTable(w, GAL_STATE_CSC_YUV_TO_RGB, op.e->coefficients[0]));
+            }
             if (s.type == gal::kSourceMasked)
                 config |= GAL_SOURCE_CONFIG_MASKED |
                           (s.monoPacking & 3) << GAL_SOURCE_CONFIG_PACKING_SHIFT;
@@ -239,6 +266,11 @@ gceSTATUS emitSource(Writer& w, const Operation& op, const gal::SourceSlot& s, b
         TRY(emitRotation(w, op, s.rotation));
         if (op.command == gcv2D_STRETCH)
             TRY(w.load(GAL_STATE_STRETCH_H, {s.stretchH, s.stretchV}));
+        if (op.filter) {
+            TRY(w.load(GAL_STATE_STRETCH_H, {op.filter->factorH, op.filter->factorV}));
+            TRY(w.load(GAL_STATE_FILTER_START, {op.filter->start}));
+            TRY(w.load(op.filter->kernelAddress, GAL_FILTER_KERNEL_WORDS, op.filter->kernel));
+        }
     } else {
         TRY(w.load(GAL_STATE_MIRROR, {0}));
         TRY(emitRotation(w, op, 0));
@@ -324,6 +356,7 @@ gceSTATUS emitStates(Writer& w, Operation& op, uint32_t clearColour) {
     if (e->dither) TRY(w.load(GAL_STATE_DITHER, {0x6E4CA280u, 0x5D7F91B3u}));
     if (op.command == gcv2D_MULTI_SOURCE_BLT) return emitSources(w, op);
     TRY(emitClip(w, op, s.clip));
+    if (isFilter(op.command)) return emitSource(w, op, s, true);  // no pattern in a filter pass
     if (patternInUse(s) || op.lineColourSet) TRY(emitBrush(w, op));
     return emitSource(w, op, s, op.command != gcv2D_LINE && sourceInUse(s));
 }
@@ -455,6 +488,16 @@ gceSTATUS startStream(gcoHARDWARE hw, gco2D engine, const gcsRECT& destination,
     const gceSTATUS status = gcoHARDWARE_StartDEStream(hw, engine, bytes, &destination, &data);
     if (status >= 0 && data) std::memcpy(data, stream, bytes);
     return status;
+}
+
+gceSTATUS startFilterPass(gcoHARDWARE hw, gco2D engine, uint32_t command,
+                          const gcsRECT& destination, const FilterPass& pass) {
+    if (!isFilter(command) || !rectValid(destination)) return gcvSTATUS_INVALID_ARGUMENT;
+    Operation op{};
+    TRY(prepare(hw, engine, command, op));
+    op.filter = &pass;
+    op.pieces.push_back(Piece{destination});
+    return runFrame(op, 0);
 }
 
 }  // namespace gal

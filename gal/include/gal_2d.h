@@ -35,6 +35,9 @@ gceSTATUS gcoHARDWARE_StartDEStream(gcoHARDWARE hardware, gco2D engine, uint32_t
                                     const gcsRECT* destRect, uint32_t** data);
 gceSTATUS gcoHARDWARE_Clear2D(gcoHARDWARE hardware, gco2D engine, uint32_t rectCount,
                               const gcsRECT* rects);
+/* Both passes of a filter blit from the engine's current source to its target. */
+gceSTATUS gcoHARDWARE_FilterBlit(gcoHARDWARE hardware, gco2D engine, const gcsRECT* sourceRect,
+                                 const gcsRECT* destRect, const gcsRECT* destSubRect);
 gceSTATUS gcoHARDWARE_MonoBlit(gcoHARDWARE hardware, gco2D engine, const void* stream,
                                const gcsPOINT* sourceSize, const gcsRECT* streamRect,
                                uint32_t sourcePacking, uint32_t streamPacking,
@@ -178,6 +181,39 @@ gceSTATUS gco2D_MultiSourceBlit(gco2D engine, uint32_t sourceMask, const gcsRECT
 
 uint32_t gco2D_GetMaximumDataCount(void);
 uint32_t gco2D_GetMaximumRectCount(void);
+/*
+ * Filter blits: the source rectangle scaled onto the destination rectangle through the
+ * engine's kernels (gco2D_SetKernelSize, gco2D_SetFilterType, gco2D_SetUserFilterKernel); only
+ * the destination sub-rectangle (in the destination rectangle's own coordinates; null: all of
+ * it) is written. Sources of 1 to 3 planes, single-plane targets. The source becomes the
+ * current source and the target the engine's target.
+ */
+gceSTATUS gco2D_FilterBlit(gco2D engine, uint32_t sourceAddress, uint32_t sourceStride,
+                           uint32_t sourceUAddress, uint32_t sourceUStride,
+                           uint32_t sourceVAddress, uint32_t sourceVStride, uint32_t sourceFormat,
+                           uint32_t sourceRotation, uint32_t sourceWidth, const gcsRECT* sourceRect,
+                           uint32_t destAddress, uint32_t destStride, uint32_t destFormat,
+                           uint32_t destRotation, uint32_t destWidth, const gcsRECT* destRect,
+                           const gcsRECT* destSubRect);
+gceSTATUS gco2D_FilterBlitEx(gco2D engine, uint32_t sourceAddress, uint32_t sourceStride,
+                             uint32_t sourceUAddress, uint32_t sourceUStride,
+                             uint32_t sourceVAddress, uint32_t sourceVStride, uint32_t sourceFormat,
+                             uint32_t sourceRotation, uint32_t sourceWidth, uint32_t sourceHeight,
+                             const gcsRECT* sourceRect, uint32_t destAddress, uint32_t destStride,
+                             uint32_t destFormat, uint32_t destRotation, uint32_t destWidth,
+                             uint32_t destHeight, const gcsRECT* destRect,
+                             const gcsRECT* destSubRect);
+gceSTATUS gco2D_FilterBlitEx2(gco2D engine, const uint32_t* sourceAddresses,
+                              uint32_t sourceAddressCount, const uint32_t* sourceStrides,
+                              uint32_t sourceStrideCount, uint32_t sourceTiling,
+                              uint32_t sourceFormat, uint32_t sourceRotation, uint32_t sourceWidth,
+                              uint32_t sourceHeight, const gcsRECT* sourceRect,
+                              const uint32_t* destAddresses, uint32_t destAddressCount,
+                              const uint32_t* destStrides, uint32_t destStrideCount,
+                              uint32_t destTiling, uint32_t destFormat, uint32_t destRotation,
+                              uint32_t destWidth, uint32_t destHeight, const gcsRECT* destRect,
+                              const gcsRECT* destSubRect);
+
 gceSTATUS gco2D_QueryU32(gco2D engine, uint32_t item, uint32_t* value);
 gceSTATUS gco2D_GetPixelAlignment(uint32_t format, uint32_t* alignment);
 gceSTATUS gco2D_GetPackSize(uint32_t packing, uint32_t* bits, uint32_t* count);

@@ -216,4 +216,51 @@
 #define GAL_STATE_SOURCE_BANK_FIRST 0x1200u
 #define GAL_STATE_SOURCE_BANK_END 0x1300u
 
+/*
+ * Colour-space conversion and filter blits (their own block of states):
+ *   0x120C bits 21..20 YUV colour mode of a YUV source: 0 BT.601, 1 BT.709 (both the video
+ *          range: luma 16..235, chroma 16..240), 2 the user table at 0x1340 with results
+ *          clamped to 0..255, 3 the same table with results clamped to the video range
+ *   0x1234 bit 18 UV swap of a packed YUV target (YVYU, VYUY), as in the source configuration
+ *   0x132C target colour space (masked write): bits 17..16 the mode of a YUV target (the
+ *          modes above, converting back from RGB; 2 and 3 use the table at 0x1360), written
+ *          only when bit 19 is clear
+ *   0x1340 / 0x1360 (8 states each) user conversion tables, YUV to RGB and RGB to YUV: the
+ *          nine coefficients of a 3 x 3 matrix (rows R, G, B or Y, U, V; columns Y, U, V or
+ *          R, G, B) as signed 16-bit halves, two per word, low half first, word 4 holding the
+ *          ninth; words 5 to 7 the three offsets as signed 25-bit values. Coefficients and
+ *          offsets carry 10 fraction bits: out = (c0 x in0 + c1 x in1 + c2 x in2 + offset +
+ *          512) >> 10, then clamped
+ *   0x12F0 filter start: the index, along the pass's direction, of the destination pixel
+ *          under the draw rectangle's first pixel (horizontal pass bits 15..0, vertical pass
+ *          bits 31..16)
+ *   0x1800 / 0x1A00 (77 states each) the horizontal / vertical filter kernel: 17 phases x 9
+ *          taps of signed 16-bit coefficients (16384 = 1.0), two per word, low half first
+ * A YUV target is written in pixel pairs: a pair whose two pixels are both drawn takes their
+ * two lumas and the average of their chromas (halves round up); a pair with one drawn pixel
+ * takes that pixel's luma and chroma and keeps the other luma.
+ * Filter passes (hardware commands 5 horizontal and 6 vertical) read the source rectangle of
+ * 0x1210 / 0x1214 and write the draw rectangle without raster operation, keys or blending.
+ * Destination index i of the pass's direction samples the source at u = i x factor (16.16,
+ * 0x1220 horizontal, 0x1224 vertical); c = (u + 0x8000) >> 16 and d = u - c << 16; phase
+ * p = ((d > 0 ? 0x8000 - d : d + 0x8000) x 32 + 0x8000) >> 16; tap t reads source pixel
+ * c + (t - 4), or c - (t - 4) when d > 0, clamped to the source rectangle; each channel of the
+ * A8R8G8B8 working value is (sum of coefficient x value + 8192) >> 14 (arithmetic shift),
+ * clamped to 0..255. The horizontal pass steps the source columns and keeps the row of the
+ * draw (source row origin + draw row); the vertical pass steps the rows and keeps the column.
+ */
+#define GAL_SOURCE_CONFIG_YUV_MODE_SHIFT 20u
+#define GAL_DEST_UV_SWAP 0x40000u
+#define GAL_STATE_FILTER_START 0x12F0u
+#define GAL_STATE_TARGET_COLOR_SPACE 0x132Cu
+#define GAL_TARGET_COLOR_SPACE(mode) (0xFFF0FFFFu | ((mode) & 3u) << 16)
+#define GAL_STATE_CSC_YUV_TO_RGB 0x1340u
+#define GAL_STATE_CSC_RGB_TO_YUV 0x1360u
+#define GAL_CSC_WORDS 8u
+#define GAL_STATE_FILTER_KERNEL_H 0x1800u
+#define GAL_STATE_FILTER_KERNEL_V 0x1A00u
+#define GAL_FILTER_KERNEL_WORDS 77u
+#define GAL_HW_FILTER_H 5u
+#define GAL_HW_FILTER_V 6u
+
 #endif /* GAL_STATES_H */

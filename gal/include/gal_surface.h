@@ -119,6 +119,10 @@ gceSTATUS gcoSURF_Set2DSource(gcoSURF surface, uint32_t rotation);
 gceSTATUS gcoSURF_Set2DTarget(gcoSURF surface, uint32_t rotation);
 gceSTATUS gcoSURF_Clear2D(gcoSURF surface, uint32_t rectCount, const gcsRECT* rects,
                           uint32_t colour);
+/* A filter blit from one surface onto another (both locked for its length); see
+ * gco2D_FilterBlitEx. A null destination sub-rectangle writes the whole destination rectangle. */
+gceSTATUS gcoSURF_FilterBlit(gcoSURF source, gcoSURF target, const gcsRECT* sourceRect,
+                             const gcsRECT* destRect, const gcsRECT* destSubRect);
 gceSTATUS gcoSURF_Blit(gcoSURF source, gcoSURF target, uint32_t rectCount,
                        const gcsRECT* sourceRects, const gcsRECT* destRects, void* brush,
                        uint8_t foreground, uint8_t background, uint32_t transparency,

@@ -17,7 +17,7 @@
 //   under the rectangle's first pixel, rows in whole units of the source's packing;
 // - alpha blending (0x127C, 0x1280, 0x12D0, 0x12C8) takes the place of the foreground ROP of
 //   blits and stretch blits, with the arithmetic raster.h gives;
-// - YUV sources convert with BT.601;
+// - YUV sources and targets convert in the colour mode of their states (0x120C, 0x132C);
 // - the mirror-extension bits of 0x12BC (the top two bits of a rotation argument: bits 20 and
 //   21 for the source, 23 and 24 for the target) mirror the surface's view horizontally and
 //   vertically before its rotation maps it onto memory.
@@ -67,6 +67,7 @@ void Core2D::load(uint32_t byteAddress, uint32_t value) {
     registers_[reg(byteAddress)] = value;
     if (byteAddress >= GAL_STATE_MULTI_SOURCE && byteAddress < GAL_STATE_MULTI_SOURCE + 4 * GAL_MULTI_SOURCES)
         latchSource((byteAddress - GAL_STATE_MULTI_SOURCE) / 4, value);
+    if (byteAddress == GAL_STATE_TARGET_COLOR_SPACE && !(value & (1u << 19))) targetColourMode_ = (value >> 16) & 3;
     if (byteAddress != GAL_STATE_ROTATION) return;
     // A masked write: each field changes only when its mask bit is clear.
     struct Field {
@@ -103,8 +104,9 @@ uint8_t* Core2D::plane(uint32_t gpuAddress, uint32_t stride, const Area& m, uint
 
 // The target's format, view and bounds (clip ∩ view) into the job; no memory yet.
 bool Core2D::target(RasterJob& job, uint32_t config) {
-    job.target.layout = pixelLayout(config & 0x1F, (config >> GAL_DEST_SWIZZLE_SHIFT) & 3, false);
-    if (!drawable(job.target.layout.kind)) return fail("2D target format not supported by the core", config & 0x1F, config);
+    job.target.layout = pixelLayout(config & 0x1F, (config >> GAL_DEST_SWIZZLE_SHIFT) & 3, (config & GAL_DEST_UV_SWAP) != 0);
+    if (!drawable(job.target.layout.kind) && job.target.layout.kind != PixelKind::PackedYuv)
+        return fail("2D target format not supported by the core", config & 0x1F, config);
     View& v = job.targetView;
     v.width = registers_[reg(GAL_STATE_TARGET_ROTATION)] & 0xFFFF;
     v.height = registers_[reg(GAL_STATE_TARGET_HEIGHT)] & 0xFFFF;
@@ -153,6 +155,12 @@ bool Core2D::source(RasterJob& job, const Command& c) {
     job.source = (config & GAL_SOURCE_CONFIG_MASKED) ? SourceKind::Masked : SourceKind::Colour;
     if (job.source == SourceKind::Masked && !stream(job, c)) return false;
     if (s.layout.kind == PixelKind::Index) s.palette = palette();
+    if (s.layout.kind == PixelKind::PackedYuv || s.layout.kind == PixelKind::PlanarYuv ||
+        s.layout.kind == PixelKind::SemiPlanarYuv) {
+        sourceSpace_ = ColourSpace::toRgb((config >> GAL_SOURCE_CONFIG_YUV_MODE_SHIFT) & 3,
+                                          &registers_[reg(GAL_STATE_CSC_YUV_TO_RGB)]);
+        s.colourSpace = &sourceSpace_;
+    }
 
     View& v = job.sourceView;
     v.width = registers_[reg(GAL_STATE_SOURCE_ROTATION)] & 0xFFFF;
@@ -277,7 +285,8 @@ void Core2D::drawRectangle(const Command& c, uint32_t index, uint32_t command) {
         line(first, second, job.area);
         return;
     }
-    if (command != GAL_HW_CLEAR && command != GAL_HW_BITBLIT && command != GAL_HW_STRETCH) {
+    const bool filter = command == GAL_HW_FILTER_H || command == GAL_HW_FILTER_V;
+    if (command != GAL_HW_CLEAR && command != GAL_HW_BITBLIT && command != GAL_HW_STRETCH && !filter) {
         fail("2D command not supported by the core", command, config);
         return;
     }
@@ -288,6 +297,10 @@ void Core2D::drawRectangle(const Command& c, uint32_t index, uint32_t command) {
     }
     job.area = intersect(job.rect, job.area);
     if (job.area.empty()) return;
+    if (filter) {
+        filterPass(job, c, command);
+        return;
+    }
 
     const uint32_t rop = registers_[reg(GAL_STATE_ROP)];
     job.foregroundRop = uint8_t(rop);
@@ -323,6 +336,10 @@ void Core2D::drawRectangle(const Command& c, uint32_t index, uint32_t command) {
         if (usesPattern && !brush(job)) return;
     }
     const Area m = job.targetView.toMemory(job.area);
+    if (job.target.layout.kind == PixelKind::PackedYuv) {
+        pixels_ += renderYuvTarget(job, m);
+        return;
+    }
     job.targetMemory = plane(registers_[reg(GAL_STATE_TARGET_ADDRESS)], job.target.strides[0], m,
                              job.target.layout.bytes);
     if (!job.targetMemory) return;
@@ -356,7 +373,11 @@ void Core2D::line(uint32_t start, uint32_t end, const Area& bounds) {
     }
     if (points.empty()) return;
     RasterJob job;
-    target(job, registers_[reg(GAL_STATE_TARGET_CONFIG)]);
+    if (!target(job, registers_[reg(GAL_STATE_TARGET_CONFIG)])) return;
+    if (job.target.layout.kind == PixelKind::PackedYuv) {
+        fail("2D line into a YUV target", 0, 0);
+        return;
+    }
     job.foregroundRop = uint8_t(registers_[reg(GAL_STATE_ROP)]);
     if (ropUsesPattern(job.foregroundRop) && !brush(job)) return;
     job.targetMemory = plane(registers_[reg(GAL_STATE_TARGET_ADDRESS)], job.target.strides[0],

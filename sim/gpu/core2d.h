@@ -1,7 +1,8 @@
 // The simulated GPU's software 2D core: it runs a decoded command stream against its register
 // file and draws into video memory. Clear, line, blit and stretch blit on every 2D format the
 // driver's format table lists (RGB and alpha formats read and written, INDEX8 through the
-// palette, YUV as sources), with the 256 ternary raster operations over pattern, source and
+// palette, YUV sources in every layout and packed YUV targets, each in its colour mode), filter
+// blits in two passes, with the 256 ternary raster operations over pattern, source and
 // destination, colour keys and transparency modes, monochrome and masked sources fed inline,
 // rotation and mirroring, clipping. The meaning of each state is the one gal_states.h gives.
 //
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "colour_space.h"
 #include "command_stream.h"
 #include "gpu_profile.h"
 #include "raster.h"
@@ -62,6 +64,9 @@ private:
     bool brush(RasterJob& job);
     void blending(RasterJob& job) const;
     bool stream(RasterJob& job, const Command& c);
+    // Filter passes and YUV targets (core_filter.cpp).
+    void filterPass(RasterJob& job, const Command& c, uint32_t command);
+    uint64_t renderYuvTarget(RasterJob& job, const Area& memoryArea);
     const uint32_t* palette() const;
     bool fail(const char* what, uint64_t a, uint64_t b);
 
@@ -72,6 +77,8 @@ private:
     std::vector<uint32_t> registers_;
     uint32_t rotation_ = 0;
     SourceBank banks_[8];
+    uint32_t targetColourMode_ = 0;  // the field of the masked state 0x132C
+    ColourSpace sourceSpace_;
     uint64_t draws_ = 0, pixels_ = 0;
 };
 

@@ -11,15 +11,16 @@
 //         auto-flush cycles)
 //   51, 52  every rotation and flip of sources and targets (else only 0 and 90 degrees)
 //   107   the two 256-entry lookup tables    108  the user YUV modes and coefficient sets
+//   132   the YUV colour modes of sources and targets
 //   139   2D reservations may cross a 4 KB page
-// An older chip has none of 14, 32 to 39, 51, 52, 107, 108 and not 139.
+// An older chip has none of 14, 32 to 39, 51, 52, 107, 108, 132 and not 139.
 #include "gpu_profile.h"
 
 namespace veld::gpusim {
 
 const ChipProfile kProfiles[2] = {
     {"plain", "current 2D core beside a 3D core", 0x0320, 0x5341,
-     {0x00004203, 0x001800FF, 0, 0x00001800, 0x00000800, 0, 0}, {0x00000001, 0x00000000, 0x20190221}, 2,
+     {0x00004203, 0x001800FF, 0, 0x00001800, 0x00000810, 0, 0}, {0x00000001, 0x00000000, 0x20190221}, 2,
      {1, 2, 0}},
     {"old", "single older core (revision 0x4301) with the older chips' quirks", 0x0300, 0x4301,
      {0x00000203, 0x00000000, 0, 0, 0x00000000, 0, 0}, {0x00000001, 0x00000000, 0x20120815}, 1,

@@ -1,6 +1,8 @@
 // Pixel formats of the simulated 2D core (see pixel_formats.h).
 #include "pixel_formats.h"
 
+#include "colour_space.h"
+
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -151,24 +153,6 @@ uint32_t keyLanes(const PixelLayout& l, uint32_t raw) {
     return a << 24 | r << 16 | g << 8 | b;
 }
 
-namespace {
-
-uint32_t clampChannel(double v) {
-    const double r = std::floor(v + 0.5);
-    return r < 0 ? 0 : r > 255 ? 255 : uint32_t(r);
-}
-
-}  // namespace
-
-uint32_t yuvToArgb(uint32_t y, uint32_t u, uint32_t v) {
-    // BT.601, limited range.
-    const double c = double(y) - 16, d = double(u) - 128, e = double(v) - 128;
-    const double r = 1.164 * c + 1.596 * e;
-    const double g = 1.164 * c - 0.392 * d - 0.813 * e;
-    const double b = 1.164 * c + 2.017 * d;
-    return 0xFF000000u | clampChannel(r) << 16 | clampChannel(g) << 8 | clampChannel(b);
-}
-
 uint32_t readArgb(const PixelPlanes& s, uint32_t x, uint32_t y, bool asIndex) {
     const PixelLayout& l = s.layout;
     switch (l.kind) {
@@ -177,20 +161,12 @@ uint32_t readArgb(const PixelPlanes& s, uint32_t x, uint32_t y, bool asIndex) {
         const uint32_t index = s.planes[0][size_t(y) * s.strides[0] + x];
         return asIndex ? index : s.palette[index];
     }
-    case PixelKind::PackedYuv: {
-        const uint8_t* pair = s.planes[0] + size_t(y) * s.strides[0] + size_t(x & ~1u) * 2;
-        return yuvToArgb(pair[(x & 1) ? l.y1 : l.y0], pair[l.u], pair[l.v]);
-    }
-    case PixelKind::PlanarYuv: {
-        const uint32_t luma = s.planes[0][size_t(y) * s.strides[0] + x];
-        const size_t chroma = size_t(y / 2) * s.strides[1] + x / 2;
-        return yuvToArgb(luma, s.planes[1][chroma], s.planes[2][size_t(y / 2) * s.strides[2] + x / 2]);
-    }
+    case PixelKind::PackedYuv:
+    case PixelKind::PlanarYuv:
     case PixelKind::SemiPlanarYuv: {
-        const uint32_t luma = s.planes[0][size_t(y) * s.strides[0] + x];
-        const uint32_t row = l.halfHeightChroma ? y / 2 : y;
-        const uint8_t* c = s.planes[1] + size_t(row) * s.strides[1] + size_t(x / 2) * 2;
-        return l.uvSwap ? yuvToArgb(luma, c[1], c[0]) : yuvToArgb(luma, c[0], c[1]);
+        uint32_t value = 0;
+        decodeYuvRow(s, x, y, 1, &value);
+        return value;
     }
     default: return 0;
     }

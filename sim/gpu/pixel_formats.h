@@ -11,8 +11,8 @@
 //   written as 0; RG16 keeps red in the low byte, R8 and A8 their one channel;
 // - INDEX8 reads through the palette; as a target its working value is the index itself
 //   (the low byte), so an INDEX8 to INDEX8 copy keeps the indices;
-// - YUV sources convert with BT.601 limited-range coefficients, a chroma sample serving the
-//   pixels it covers.
+// - YUV pixels convert through the surface's colour space (colour_space.h), a chroma sample
+//   serving the pixels it covers.
 #pragma once
 
 #include <cstddef>
@@ -67,7 +67,7 @@ inline void storePixel(uint8_t* p, uint32_t bytes, uint32_t raw) {
     }
 }
 
-uint32_t yuvToArgb(uint32_t y, uint32_t u, uint32_t v);
+struct ColourSpace;
 
 // The memory of one surface as the core reads it: planes resolved to host pointers.
 // Planar YUV: plane 1 is U and plane 2 is V (the driver hands them over in that order);
@@ -77,6 +77,7 @@ struct PixelPlanes {
     const uint8_t* planes[3] = {nullptr, nullptr, nullptr};
     uint32_t strides[3] = {0, 0, 0};
     const uint32_t* palette = nullptr;  // INDEX8: 256 A8R8G8B8 entries
+    const ColourSpace* colourSpace = nullptr;  // YUV: its conversion; null is BT.601
 };
 // The working value of the pixel at memory position (x, y); `asIndex` reads INDEX8 as its index.
 uint32_t readArgb(const PixelPlanes& s, uint32_t x, uint32_t y, bool asIndex);

@@ -2,6 +2,7 @@
 #include "raster.h"
 
 #include "blend_rows.h"
+#include "colour_space.h"
 
 #include <algorithm>
 #include <cstring>
@@ -40,7 +41,8 @@ bool canTransparent(const RasterJob& j) {
 }
 
 uint8_t* targetPixel(const RasterJob& j, uint32_t mx, uint32_t my) {
-    return j.targetMemory + size_t(my) * j.target.strides[0] + size_t(mx) * j.target.layout.bytes;
+    return j.targetMemory + size_t(my - j.targetTop) * j.target.strides[0] +
+           size_t(mx - j.targetLeft) * j.target.layout.bytes;
 }
 
 // The raw value every pixel of the area gets, or false when pixels differ.
@@ -94,6 +96,28 @@ void gatherRow(uint32_t bytes, const uint8_t* row, const uint32_t* columns, uint
     case 2: gather<uint16_t>(row, columns, n, out); break;
     default: gather<uint32_t>(row, columns, n, out); break;
     }
+}
+
+// Conversions from YUV sources without rotation, transparency or horizontal stepping: whole
+// rows through the YUV row decoder.
+bool yuvRows(const RasterJob& j) {
+    const PixelKind sk = j.sourcePlanes.layout.kind;
+    return j.source == SourceKind::Colour && j.foregroundRop == 0xCC && !j.blend && j.targetView.plain() &&
+           j.sourceView.plain() && j.target.layout.kind == PixelKind::Rgb && j.horizontalFactor == 0x10000 &&
+           !j.mirrorHorizontal &&
+           (sk == PixelKind::PackedYuv || sk == PixelKind::PlanarYuv || sk == PixelKind::SemiPlanarYuv);
+}
+
+uint64_t copyYuvRows(const RasterJob& j) {
+    const uint32_t n = uint32_t(j.area.width());
+    const uint32_t dh = uint32_t(j.rect.height());
+    std::vector<uint32_t> argb(n);
+    for (int32_t y = j.area.top; y < j.area.bottom; ++y) {
+        const uint32_t sy = j.originY + sourceStep(uint32_t(y - j.rect.top), dh, j.mirrorVertical, j.verticalFactor);
+        decodeYuvRow(j.sourcePlanes, j.originX + uint32_t(j.area.left - j.rect.left), sy, n, argb.data());
+        encodeRow(j.target.layout, argb.data(), n, targetPixel(j, uint32_t(j.area.left), uint32_t(y)));
+    }
+    return uint64_t(n) * uint64_t(j.area.height());
 }
 
 uint64_t copySourceRows(const RasterJob& j) {
@@ -326,6 +350,7 @@ uint64_t render(const RasterJob& j) {
     if (constantResult(j, transparency, raw)) return fill(j, raw);
     if (!transparency && sourceRows(j)) return copySourceRows(j);
     if (!transparency && blendsByRows(j)) return blendRows(j);
+    if (!transparency && yuvRows(j)) return copyYuvRows(j);
     return general(j);
 }
 

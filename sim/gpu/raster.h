@@ -75,6 +75,7 @@ struct RasterJob {
     // part of it that is drawn (rect ∩ clip ∩ view), both in view coordinates.
     PixelPlanes target;
     uint8_t* targetMemory = nullptr;
+    uint32_t targetLeft = 0, targetTop = 0;  // memory position of targetMemory's first pixel
     View targetView;
     Area rect, area;
     uint8_t foregroundRop = 0xCC, backgroundRop = 0xCC;

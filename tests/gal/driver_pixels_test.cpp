@@ -17,6 +17,7 @@
 #include "gal_states.h"
 #include "gal_surface.h"
 #include "gpu_sim_fixture.h"
+#include "filter.h"
 #include "reference.h"
 #include "video_surface.h"
 
@@ -27,7 +28,7 @@ using veld::test::VideoSurface;
 
 // One operation in the engine's terms, run by the driver and by the reference.
 struct Operation {
-    enum Kind { Clear, Blit, Stretch, Mono, Line, MultiSource } kind = Blit;
+    enum Kind { Clear, Blit, Stretch, Mono, Line, MultiSource, Filter } kind = Blit;
     uint32_t targetFormat = 212, sourceFormat = 212;
     uint32_t targetRotation = 0, sourceRotation = 0;
     galref::Rect dest{}, source{}, clip = galref::kDefaultClip;
@@ -40,16 +41,22 @@ struct Operation {
     uint32_t monoForeground = 0, monoBackground = 0, packing = 0;
     std::optional<galref::Blend> blend;  // blits, stretches and the first source of a multi-source
     galref::Rect second{};  // the second source of a multi-source blit (same surface, ROP 66)
+    uint32_t yuvMode = 0;  // of a YUV source
+    // Filter blits: filter type, kernel sizes, destination sub-rectangle.
+    uint32_t filterType = 0, kernelH = 9, kernelV = 9;
+    galref::Rect sub{};
     std::string name() const {
-        static const char* kinds[] = {"clear", "blit", "stretch", "mono", "line", "multi-source"};
+        static const char* kinds[] = {"clear", "blit", "stretch", "mono", "line", "multi-source", "filter"};
         char text[200];
         std::snprintf(text, sizeof text,
-                      "%s %s<-%s rot %u<-%u dest (%d,%d,%d,%d) src (%d,%d,%d,%d) rop %02X/%02X%s%s%s",
+                      "%s %s<-%s rot %u<-%u dest (%d,%d,%d,%d) src (%d,%d,%d,%d) rop %02X/%02X%s%s%s"
+                      " yuv mode %u filter %u %ux%u sub (%d,%d,%d,%d)",
                       kinds[kind], galref::formatName(targetFormat).c_str(),
                       galref::formatName(sourceFormat).c_str(), targetRotation, sourceRotation,
                       dest.left, dest.top, dest.right, dest.bottom, source.left, source.top,
                       source.right, source.bottom, foreground, background, keyed ? " keyed" : "",
-                      mirrorH ? " mirrorH" : "", mirrorV ? " mirrorV" : "");
+                      mirrorH ? " mirrorH" : "", mirrorV ? " mirrorV" : "", yuvMode, filterType,
+                      kernelH, kernelV, sub.left, sub.top, sub.right, sub.bottom);
         std::string out = text;
         if (blend)
             out += " blend " + std::to_string(blend->sourceFactorMode) + "/" + std::to_string(blend->targetFactorMode);
@@ -75,6 +82,7 @@ protected:
         const galref::Surface targetRef = target.view(expected.data(), op.targetRotation);
         galref::Surface sourceRef = source.view(source.memory, op.sourceRotation);
         sourceRef.palette = palette.data();
+        sourceRef.yuvMode = galref::YuvMode(op.yuvMode);
 
         EXPECT_EQ(gco2D_SetCurrentSourceIndex(e, 0), gcvSTATUS_OK);
         const gcsRECT clip = rect(op.clip);
@@ -129,6 +137,7 @@ protected:
             if (op.sourceFormat == 102) {
                 EXPECT_EQ(gco2D_LoadPalette(e, 0, 256, palette.data(), 1), gcvSTATUS_OK);
             }
+            EXPECT_EQ(gco2D_SetYUVColorMode(e, op.yuvMode), gcvSTATUS_OK);
             const gcsRECT src = rect(op.source);
             EXPECT_EQ(gco2D_SetSource(e, &src), gcvSTATUS_OK);
             galref::Source s;
@@ -192,6 +201,29 @@ protected:
                                       targetRef, op.dest, op.clip, brush, raster);
             break;
         }
+        case Operation::Filter: {
+            // The kernels as the reference builds them, and the blit through the Ex form.
+            galref::FilterKernel horizontal{}, vertical{};
+            galref::filterKernel(op.filterType, op.kernelH, uint32_t(op.source.width()),
+                                 uint32_t(op.dest.width()), horizontal);
+            galref::filterKernel(op.filterType, op.kernelV, uint32_t(op.source.height()),
+                                 uint32_t(op.dest.height()), vertical);
+            status = galref::filterBlit(sourceRef, op.source, targetRef, op.dest, op.sub, horizontal,
+                                        vertical);
+            if (op.sourceFormat == 102) {
+                EXPECT_EQ(gco2D_LoadPalette(e, 0, 256, palette.data(), 1), gcvSTATUS_OK);
+            }
+            EXPECT_EQ(gco2D_SetKernelSize(e, uint8_t(op.kernelH), uint8_t(op.kernelV)), gcvSTATUS_OK);
+            EXPECT_EQ(gco2D_SetFilterType(e, op.filterType), gcvSTATUS_OK);
+            EXPECT_EQ(gco2D_SetYUVColorMode(e, op.yuvMode), gcvSTATUS_OK);
+            const gcsRECT src = rect(op.source), sub = rect(op.sub);
+            driver = gco2D_FilterBlitEx(e, source.address, uint32_t(source.stride), 0, 0, 0, 0,
+                                        op.sourceFormat, op.sourceRotation, source.width,
+                                        source.height, &src, target.address, uint32_t(target.stride),
+                                        op.targetFormat, op.targetRotation, target.width,
+                                        target.height, &dest, &sub);
+            break;
+        }
         }
         if (status != galref::Status::Ok)
             return driver < 0 ? "" : op.name() + ": the reference refuses (" +
@@ -201,6 +233,8 @@ protected:
         return galref::compareSurfaces(op.name(), targetRef, target.view(target.memory, op.targetRotation));
     }
 };
+
+constexpr uint32_t kPackedYuv[] = {500, 501, 508, 509};
 
 constexpr uint32_t kTargets[] = {212, 211, 213, 223, 306, 305, 316, 315, 209, 302, 204, 205,
                                  300, 313, 203, 207, 206, 208, 224, 225, 301, 314, 317, 318,
@@ -329,9 +363,12 @@ TEST_F(DriverPixels, RandomOperationsMatchTheReference) {
     uint32_t failures = 0;
     for (uint32_t i = 0; i < count && failures < 5; ++i) {
         Operation op;
-        op.kind = Operation::Kind(pick(6));
+        op.kind = Operation::Kind(pick(7));
         op.targetFormat = kTargets[pick(sizeof kTargets / sizeof kTargets[0])];
         op.sourceFormat = pick(4) == 0 ? 102u : kTargets[pick(sizeof kTargets / sizeof kTargets[0])];
+        // Packed YUV sources in either standard mode.
+        if (pick(5) == 0) op.sourceFormat = kPackedYuv[pick(4)];
+        op.yuvMode = pick(2);
         op.targetRotation = pick(3) == 0 ? pick(6) : 0;
         op.sourceRotation = pick(3) == 0 ? pick(6) : 0;
         const bool swapT = op.targetRotation == 1 || op.targetRotation == 3;
@@ -345,7 +382,7 @@ TEST_F(DriverPixels, RandomOperationsMatchTheReference) {
         op.mirrorH = pick(4) == 0;
         op.mirrorV = pick(4) == 0;
         const int32_t sw = swapS ? 40 : 48, sh = swapS ? 48 : 40;
-        if (op.kind == Operation::Stretch) {
+        if (op.kind == Operation::Stretch || op.kind == Operation::Filter) {
             op.source = rectIn(sw, sh);
         } else {
             const int32_t w = op.dest.width(), h = op.dest.height();
@@ -362,7 +399,18 @@ TEST_F(DriverPixels, RandomOperationsMatchTheReference) {
             op.monoForeground = random();
             op.monoBackground = random();
         }
-        op.keyed = op.kind == Operation::Blit && op.sourceFormat != 102 && pick(3) == 0;
+        if (op.kind == Operation::Filter) {
+            op.filterType = pick(2);
+            op.kernelH = 1 + 2 * pick(5);
+            op.kernelV = 1 + 2 * pick(5);
+            op.sub = rectIn(op.dest.width() + 1, op.dest.height() + 1);
+            op.sub.right = std::min(op.sub.right, op.dest.width());
+            op.sub.bottom = std::min(op.sub.bottom, op.dest.height());
+            if (op.sub.left >= op.sub.right || op.sub.top >= op.sub.bottom)
+                op.sub = {0, 0, op.dest.width(), op.dest.height()};
+        }
+        const bool yuv = op.sourceFormat >= 500;
+        op.keyed = op.kind == Operation::Blit && op.sourceFormat != 102 && !yuv && pick(3) == 0;
         op.key = random() & 0xFF;
         if (op.kind == Operation::Line) {
             // Any two points, either way round; ROPs of pattern and destination only.

@@ -1,6 +1,8 @@
 // Test rig of the simulated 2D core (see core_rig.h).
 #include "core_rig.h"
 
+#include "filter.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -135,11 +137,12 @@ bool Rig::run(const Stream& stream, std::string* error) {
 }
 
 std::string describe(const Operation& op) {
-    static const char* kKinds[] = {"clear", "blit", "stretch blit", "mono blit", "line"};
+    static const char* kKinds[] = {"clear", "blit", "stretch blit", "mono blit", "line", "filter blit"};
     char text[400];
     std::snprintf(text, sizeof text,
                   "%s %s<-%s rop %02X/%02X modes s%u d%u p%u rot %u/%u mirror %d%d dest (%d,%d,%d,%d) "
-                  "clip (%d,%d,%d,%d) src (%d,%d) factors %X/%X brush %d%s%s seed %u",
+                  "clip (%d,%d,%d,%d) src (%d,%d) factors %X/%X brush %d%s%s seed %u yuv %u "
+                  "filter %u %ux%u src (%d,%d,%d,%d) sub (%d,%d,%d,%d)",
                   kKinds[int(op.kind)], formatName(op.targetFormat).c_str(),
                   op.kind == Kind::Clear || op.kind == Kind::Mono ? "-" : formatName(op.sourceFormat).c_str(),
                   op.raster.foregroundRop, op.raster.backgroundRop, op.raster.sourceMode,
@@ -148,9 +151,87 @@ std::string describe(const Operation& op) {
                   op.destination.top, op.destination.right, op.destination.bottom, op.clip.left,
                   op.clip.top, op.clip.right, op.clip.bottom, op.source.left, op.source.top,
                   op.horizontalFactor, op.verticalFactor, int(op.brush.type), op.masked ? " masked" : "",
-                  op.raster.blend ? " blended" : "", op.seed);
+                  op.raster.blend ? " blended" : "", op.seed, op.yuvMode, op.filterType, op.kernelH,
+                  op.kernelV, op.source.left, op.source.top, op.source.right, op.source.bottom,
+                  op.sub.left, op.sub.top, op.sub.right, op.sub.bottom);
     return text;
 }
+
+namespace {
+
+// The source states of a colour source whose planes start at `base` in the rig.
+void loadSource(Stream& s, const SurfaceBuffer& source, uint32_t base, uint32_t width, uint32_t height,
+                uint32_t yuvMode, const Rect& rect) {
+    const HwFormat sh = hwFormat(source.surface.format);
+    s.load(GAL_STATE_SOURCE_ADDRESS,
+           {Rig::planeAddress(source, base, 0), source.surface.strides[0], width,
+            sh.format << GAL_SOURCE_CONFIG_FORMAT_SHIFT | sh.swizzle << GAL_SOURCE_CONFIG_SWIZZLE_SHIFT |
+                (sh.uvSwap ? GAL_SOURCE_CONFIG_UV_SWAP : 0) | yuvMode << GAL_SOURCE_CONFIG_YUV_MODE_SHIFT});
+    s.load(GAL_STATE_SOURCE_HEIGHT, {height});
+    const FormatInfo info = *formatInfo(source.surface.format);
+    if (info.planes > 1) {
+        const int u = source.surface.format == YV12 ? 2 : 1, v = source.surface.format == YV12 ? 1 : 2;
+        const bool three = info.planes == 3;
+        s.load(GAL_STATE_SOURCE_UV,
+               {Rig::planeAddress(source, base, u), source.surface.strides[u],
+                three ? Rig::planeAddress(source, base, v) : 0, three ? source.surface.strides[v] : 0});
+    }
+    s.load(GAL_STATE_SOURCE_ORIGIN, {xy(rect.left, rect.top), xy(rect.width(), rect.height())});
+}
+
+// A filter blit: the reference's two passes against the core's, through an intermediate
+// A8R8G8B8 buffer as the driver runs them.
+std::string checkFilter(const Operation& op, const SurfaceBuffer& target, const SurfaceBuffer& source,
+                        const std::vector<uint32_t>& palette, SurfaceBuffer& expected) {
+    FilterKernel horizontal{}, vertical{};
+    const uint32_t sw = uint32_t(op.source.width()), sh = uint32_t(op.source.height());
+    const uint32_t dw = uint32_t(op.destination.width()), dh = uint32_t(op.destination.height());
+    filterKernel(op.filterType, op.kernelH, sw, dw, horizontal);
+    filterKernel(op.filterType, op.kernelV, sh, dh, vertical);
+    const Status status = filterBlit(source.surface, op.source, expected.surface, op.destination, op.sub,
+                                     horizontal, vertical);
+    if (status != Status::Ok) return describe(op) + ": the reference refuses it (" + statusName(status) + ")";
+    const uint32_t width = uint32_t(op.sub.width());
+    SurfaceBuffer middle(A8R8G8B8, width, sh);
+    Rig rig;
+    const uint32_t targetBase = rig.place(target), sourceBase = rig.place(source), middleBase = rig.place(middle);
+    const uint32_t factorH = stretchFactor(false, sw, dw), factorV = stretchFactor(false, sh, dh);
+    const HwFormat th = hwFormat(op.targetFormat);
+    Stream s;
+    s.load(GAL_STATE_PIPE_SELECT, {1});
+    s.load(GAL_STATE_PALETTE, palette);
+    s.load(GAL_STATE_CLIP_TOP_LEFT, {0, 0x7FFF7FFFu});
+    s.load(GAL_STATE_STRETCH_H, {factorH, factorV});
+    s.load(GAL_STATE_FILTER_START, {uint32_t(op.sub.left) | uint32_t(op.sub.top) << 16});
+    const auto kernelH = filterKernelWords(horizontal, false), kernelV = filterKernelWords(vertical, false);
+    s.load(GAL_STATE_FILTER_KERNEL_H, std::vector<uint32_t>(kernelH.begin(), kernelH.end()));
+    s.load(GAL_STATE_FILTER_KERNEL_V, std::vector<uint32_t>(kernelV.begin(), kernelV.end()));
+    // Horizontal pass into the intermediate.
+    s.load(GAL_STATE_TARGET_ADDRESS, {middleBase, middle.surface.strides[0], width});
+    s.load(GAL_STATE_TARGET_CONFIG, {0x80000000u | GAL_HW_FILTER_H << 12 | GAL_HW_FORMAT_A8R8G8B8});
+    s.load(GAL_STATE_TARGET_HEIGHT, {sh});
+    s.load(GAL_STATE_ROTATION, {(0xFFFFFFFFu & ~0x33Fu & ~(0x3Fu << 20)) | op.sourceRotation});
+    loadSource(s, source, sourceBase, op.sourceWidth, op.sourceHeight, op.yuvMode, op.source);
+    s.draw(Rect{0, 0, int32_t(width), int32_t(sh)});
+    // Vertical pass into the target.
+    s.load(GAL_STATE_TARGET_ADDRESS, {targetBase, target.surface.strides[0], op.targetWidth});
+    s.load(GAL_STATE_TARGET_CONFIG,
+           {0x80000000u | GAL_HW_FILTER_V << 12 | th.swizzle << GAL_DEST_SWIZZLE_SHIFT | th.format});
+    s.load(GAL_STATE_TARGET_HEIGHT, {op.targetHeight});
+    s.load(GAL_STATE_ROTATION, {(0xFFFFFFFFu & ~0x33Fu & ~(0x3Fu << 20)) | op.targetRotation << 3});
+    loadSource(s, middle, middleBase, width, sh, 0, Rect{0, 0, int32_t(width), int32_t(sh)});
+    s.draw(Rect{op.destination.left + op.sub.left, op.destination.top + op.sub.top,
+                op.destination.left + op.sub.right, op.destination.top + op.sub.bottom});
+    s.load(GAL_STATE_FLUSH, {8});
+    std::string error;
+    if (!rig.run(s, &error)) return describe(op) + ": stream refused: " + error;
+    if (rig.faults() != 0) return describe(op) + ": unexpected GPU fault: " + rig.lastFault();
+    SurfaceBuffer actual = target;
+    rig.fetch(targetBase, actual);
+    return compareSurfaces(describe(op), expected.surface, actual.surface);
+}
+
+}  // namespace
 
 std::string check(const Operation& op) {
     std::mt19937 random(op.seed);
@@ -160,6 +241,7 @@ std::string check(const Operation& op) {
     SurfaceBuffer source(op.sourceFormat, op.sourceWidth, op.sourceHeight);
     source.fillRandom(random);
     source.surface.rotation = op.sourceRotation;
+    source.surface.yuvMode = YuvMode(op.yuvMode);
     std::vector<uint32_t> palette(256);
     for (uint32_t& entry : palette) entry = random();
     source.surface.palette = palette.data();
@@ -203,6 +285,7 @@ std::string check(const Operation& op) {
                                    op.horizontalFactor, op.verticalFactor);
         break;
     }
+    case Kind::Filter: return checkFilter(op, target, source, palette, expected);
     }
     if (status != Status::Ok && status != Status::SourceOutside)
         return describe(op) + ": the reference refuses it (" + statusName(status) + ")";
@@ -242,7 +325,7 @@ std::string check(const Operation& op) {
         s.load(GAL_STATE_MONO_BACKGROUND, {op.monoBackground, op.monoForeground});
     } else {
         uint32_t config = sh.format << GAL_SOURCE_CONFIG_FORMAT_SHIFT | sh.swizzle << GAL_SOURCE_CONFIG_SWIZZLE_SHIFT |
-                          (sh.uvSwap ? GAL_SOURCE_CONFIG_UV_SWAP : 0) |
+                          (sh.uvSwap ? GAL_SOURCE_CONFIG_UV_SWAP : 0) | op.yuvMode << GAL_SOURCE_CONFIG_YUV_MODE_SHIFT |
                           op.raster.sourceMode << GAL_SOURCE_CONFIG_TRANSPARENCY_SHIFT;
         if (op.masked) config |= GAL_SOURCE_CONFIG_MASKED | op.packing << GAL_SOURCE_CONFIG_PACKING_SHIFT;
         s.load(GAL_STATE_SOURCE_ADDRESS,

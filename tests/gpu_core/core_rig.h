@@ -66,7 +66,7 @@ private:
 };
 
 // A line runs from the destination's (left, top) to its (right, bottom), either way round.
-enum class Kind { Clear, Blit, Stretch, Mono, Line };
+enum class Kind { Clear, Blit, Stretch, Mono, Line, Filter };
 
 // One 2D operation in the engine's terms.
 struct Operation {
@@ -87,6 +87,11 @@ struct Operation {
     uint32_t packing = 0;
     uint32_t monoForeground = 0xFFFF0000, monoBackground = 0xFF0000FF, monoTransparent = 0;
     uint32_t seed = 1;  // surface contents, stream and palette
+    uint32_t yuvMode = 0;  // colour mode of a YUV source (0 BT.601, 1 BT.709)
+    // Filter blits: `source` is the whole source rectangle, `sub` the written part of the
+    // destination (in its own coordinates); filter type and kernel sizes.
+    galref::Rect sub{};
+    uint32_t filterType = 0, kernelH = 5, kernelV = 5;
     // The core alone: rotations and mirror-extension flags (bit 0 horizontal, bit 1 vertical)
     // that draw what the rotations above draw on the reference.
     int32_t coreSourceRotation = -1, coreTargetRotation = -1;

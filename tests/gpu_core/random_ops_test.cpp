@@ -1,5 +1,6 @@
 // Seeded random 2D operations (format, rectangle, clip, ROP, modes and keys, brush, rotation,
-// mirror, stretch, monochrome and masked sources, alpha blending, lines) on the simulated core and on the reference
+// mirror, stretch, monochrome and masked sources, alpha blending, lines, YUV colour modes,
+// filter blits) on the simulated core and on the reference
 // renderer, compared pixel by pixel. CI runs a short fixed run; scripts/gpu-core-random runs a
 // long one with a fresh seed (VELD_GPU_CORE_OPS, VELD_GPU_CORE_SEED) and prints it.
 #include <gtest/gtest.h>
@@ -29,7 +30,13 @@ public:
         Operation op;
         op.seed = uint32_t(random_());
         const uint32_t kind = below(20);
-        op.kind = kind < 2 ? Kind::Clear : kind < 11 ? Kind::Blit : kind < 15 ? Kind::Stretch : kind < 18 ? Kind::Mono : Kind::Line;
+        op.kind = kind < 2    ? Kind::Clear
+                  : kind < 10 ? Kind::Blit
+                  : kind < 13 ? Kind::Stretch
+                  : kind < 16 ? Kind::Mono
+                  : kind < 18 ? Kind::Line
+                              : Kind::Filter;
+        op.yuvMode = below(2);
         op.masked = op.kind == Kind::Blit && below(5) == 0;
         op.targetFormat = pick(rgbFormats());
         op.sourceFormat = pick(allFormats());
@@ -80,6 +87,14 @@ public:
             // Mostly origins that fit.
             op.source.left = int32_t(below(std::max<uint32_t>(1, sourceViewW - std::min<uint32_t>(sourceViewW, uint32_t(op.destination.width())) + 1)));
             op.source.top = int32_t(below(std::max<uint32_t>(1, sourceViewH - std::min<uint32_t>(sourceViewH, uint32_t(op.destination.height())) + 1)));
+        }
+        if (op.kind == Kind::Filter) {
+            // A source rectangle inside the view, any destination, a sub-rectangle of it.
+            op.source = rect(int32_t(sourceViewW), int32_t(sourceViewH));
+            op.sub = rect(op.destination.width(), op.destination.height());
+            op.filterType = below(2);
+            op.kernelH = 1 + 2 * below(5);
+            op.kernelV = 1 + 2 * below(5);
         }
         const uint32_t brush = below(3);
         op.brush.type = brush == 0 ? BrushType::Solid : brush == 1 ? BrushType::Monochrome : BrushType::Color;
