@@ -316,6 +316,8 @@ void Core2D::draw(const Command& c, uint32_t index) {
     job.targetMemory = plane(registers_[reg(GAL_STATE_TARGET_ADDRESS)], job.target.strides[0], m,
                              job.target.layout.bytes);
     if (!job.targetMemory) return;
+    lastTarget_ = {registers_[reg(GAL_STATE_TARGET_ADDRESS)], job.target.strides[0], job.targetView.width,
+                   job.targetView.height, config};
     pixels_ += render(job);
 }
 

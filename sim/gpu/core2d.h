@@ -37,6 +37,12 @@ public:
     // The rotation state as the masked loads of 0x12BC left it.
     uint32_t rotation() const { return rotation_; }
     uint64_t draws() const { return draws_; }
+    // The target of the latest draw that reached memory (for veldctl gpu shot): its GPU
+    // address, stride, size states (0: unbounded) and configuration state.
+    struct TargetRecord {
+        uint32_t address = 0, stride = 0, width = 0, height = 0, config = 0;
+    };
+    const TargetRecord& lastTarget() const { return lastTarget_; }
     uint64_t pixels() const { return pixels_; }
 
 private:
@@ -62,6 +68,7 @@ private:
     std::vector<uint32_t> registers_;
     uint32_t rotation_ = 0;
     uint64_t draws_ = 0, pixels_ = 0;
+    TargetRecord lastTarget_;
 };
 
 }  // namespace veld::gpusim
