@@ -57,12 +57,13 @@ TEST_P(RowEngine, EncodesEveryLayoutAsThePortableLoop) {
         v = seed ^ (seed >> 13);
     }
     for (const PixelLayout& l : layouts)
-        for (uint32_t n : {0u, 1u, 7u, 8u, 15u, 16u, 17u, 31u, 33u, 64u, 100u, 1920u})
-            for (uint32_t skew : {0u, 1u}) {
-                // Rows that start off the vector alignment on both sides, and guard bytes after.
-                std::vector<uint8_t> fast(size_t(n) * l.bytes + 8 + skew, 0x5A), portable = fast;
-                engine_->encode(l, argb.data() + skew, n, fast.data() + skew);
-                encodeRowPortable(l, argb.data() + skew, n, portable.data() + skew);
+        for (uint32_t n : {0u, 1u, 7u, 8u, 15u, 16u, 17u, 31u, 33u, 64u, 100u, 1100u, 1920u})
+            for (uint32_t skew : {0u, 1u, uint32_t(l.bytes), 3u * l.bytes}) {
+                // Rows that start off the vector alignment on both sides (by a byte, by whole
+                // pixels), long rows that are streamed, and guard bytes after.
+                std::vector<uint8_t> fast(size_t(n) * l.bytes + 40 + skew, 0x5A), portable = fast;
+                engine_->encode(l, argb.data() + skew % 4, n, fast.data() + skew);
+                encodeRowPortable(l, argb.data() + skew % 4, n, portable.data() + skew);
                 ASSERT_EQ(fast, portable) << engine_->name << ": hardware format " << l.hwFormat << " swizzle "
                                           << int(l.swizzle) << ", " << n << " pixels, skew " << skew;
             }
