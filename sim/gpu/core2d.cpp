@@ -343,6 +343,8 @@ void Core2D::drawRectangle(const Command& c, uint32_t index, uint32_t command) {
     job.targetMemory = plane(registers_[reg(GAL_STATE_TARGET_ADDRESS)], job.target.strides[0], m,
                              job.target.layout.bytes);
     if (!job.targetMemory) return;
+    lastTarget_ = {registers_[reg(GAL_STATE_TARGET_ADDRESS)], job.target.strides[0], job.targetView.width,
+                   job.targetView.height, config};
     pixels_ += render(job);
 }
 

@@ -39,6 +39,12 @@ public:
     // The rotation state as the masked loads of 0x12BC left it.
     uint32_t rotation() const { return rotation_; }
     uint64_t draws() const { return draws_; }
+    // The target of the latest draw that reached memory (for veldctl gpu shot): its GPU
+    // address, stride, size states (0: unbounded) and configuration state.
+    struct TargetRecord {
+        uint32_t address = 0, stride = 0, width = 0, height = 0, config = 0;
+    };
+    const TargetRecord& lastTarget() const { return lastTarget_; }
     uint64_t pixels() const { return pixels_; }
 
 private:
@@ -80,6 +86,7 @@ private:
     uint32_t targetColourMode_ = 0;  // the field of the masked state 0x132C
     ColourSpace sourceSpace_;
     uint64_t draws_ = 0, pixels_ = 0;
+    TargetRecord lastTarget_;
 };
 
 }  // namespace veld::gpusim

@@ -55,6 +55,9 @@ public:
     std::string status() const;
     // key=value lines of the counters.
     std::string counters() const;
+    // key=value lines of the latest draw's target (address, offset in video memory, stride,
+    // width, height, hardware format, swizzle, whether its memory is still allocated).
+    std::string lastTarget() const;
 
     const ChipProfile& profile() const { return *profile_; }
     uint64_t faults() const { return faults_; }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "gal_states.h"
 #include "gpu_kernel.h"
 
 namespace veld::gpusim {
@@ -79,6 +80,18 @@ std::string GpuKernel::counters() const {
     return out.str();
 }
 
+std::string GpuKernel::lastTarget() const {
+    const Core2D::TargetRecord& t = core_.lastTarget();
+    if (t.address == 0) return "error: nothing has been drawn yet\n";
+    const uint64_t offset = uint64_t(t.address) - kGpuBase;
+    const uint64_t bytes = uint64_t(t.stride) * t.height;
+    std::ostringstream out;
+    out << "address=" << t.address << "\noffset=" << offset << "\nstride=" << t.stride << "\nwidth=" << t.width
+        << "\nheight=" << t.height << "\nformat=" << (t.config & 0x1F) << "\nswizzle=" << ((t.config >> GAL_DEST_SWIZZLE_SHIFT) & 3)
+        << "\nlive=" << (t.address >= kGpuBase && bytes && insideNode(offset, bytes) ? 1 : 0) << "\n";
+    return out.str();
+}
+
 std::string GpuKernel::control(std::string_view command) {
     std::istringstream in{std::string(command)};
     std::string verb;
@@ -101,7 +114,8 @@ std::string GpuKernel::control(std::string_view command) {
         version_ = v;
         return "ok\n";
     }
-    return "error: unknown command (status, counters, version, interrupt, save-stream)\n";
+    if (verb == "target") return lastTarget();
+    return "error: unknown command (status, counters, version, interrupt, save-stream, target)\n";
 }
 
 }  // namespace veld::gpusim

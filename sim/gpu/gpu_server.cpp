@@ -6,6 +6,7 @@
 //   version MAJ MIN PAT B  report this driver version from now on
 //   interrupt N            answer the next N ioctl requests with EINTR, unexecuted
 //   save-stream FILE       write the last executed command stream to FILE (raw words)
+//   target                 key=value lines: the latest 2D draw's target (veldctl gpu shot)
 #include "gpu_server.h"
 
 #include <errno.h>

@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "gal_states.h"
+#include "row_engines.h"
 
 namespace veld::gpusim {
 namespace {
@@ -304,6 +305,12 @@ void decodeRow(const PixelLayout& l, const uint8_t* raw, uint32_t n, uint32_t* a
 }
 
 void encodeRow(const PixelLayout& l, const uint32_t* argb, uint32_t n, uint8_t* raw) {
+    static const RowEngine* const engine = chosenRowEngine();
+    if (engine && rowEngineHandles(l)) return engine->encode(l, argb, n, raw);
+    encodeRowPortable(l, argb, n, raw);
+}
+
+void encodeRowPortable(const PixelLayout& l, const uint32_t* argb, uint32_t n, uint8_t* raw) {
     if (const Codec* c = fixedCodec(l)) {
         c->encode(argb, n, raw);
         return;

@@ -92,7 +92,10 @@ inline uint32_t readRaw(const PixelPlanes& s, uint32_t x, uint32_t y) {
 // loops with the channel positions fixed per row, which the compiler turns into vector code.
 void decodeRow(const PixelLayout& layout, const uint8_t* raw, uint32_t n, uint32_t* argb,
                const uint32_t* palette);
+// encodeRow runs the CPU's vector engine where one takes the layout (row_engines.h);
+// encodeRowPortable is the portable loop, the reference the engines are tested against.
 void encodeRow(const PixelLayout& layout, const uint32_t* argb, uint32_t n, uint8_t* raw);
+void encodeRowPortable(const PixelLayout& layout, const uint32_t* argb, uint32_t n, uint8_t* raw);
 
 // Bytes per row of a monochrome stream `width` pixels wide in whole packing units (packing 0:
 // 8-bit, 1: 16-bit, 2 and 3: 32-bit units).

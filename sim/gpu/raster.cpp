@@ -158,10 +158,25 @@ uint64_t copySourceRows(const RasterJob& j) {
         std::memmove(firstTo, firstFrom, rowBytes * size_t(rows));
         return uint64_t(n) * uint64_t(rows);
     }
+    // A row that reads the same source row as the one before (a vertical stretch up) is a copy
+    // of it, when the target does not overlap the source.
+    const uint8_t* topRow = sourceRow(j.area.top);
+    const uint8_t* bottomRow = sourceRow(j.area.bottom - 1);
+    const uint8_t* lastTo = targetPixel(j, uint32_t(j.area.left), uint32_t(j.area.bottom - 1)) + rowBytes;
+    const bool apart = lastTo <= std::min(topRow, bottomRow) || firstTo >= std::max(topRow, bottomRow) + s.strides[0];
+    const uint8_t* previousFrom = nullptr;
+    const uint8_t* previousTo = nullptr;
     for (int32_t k = 0; k < rows; ++k) {
         const int32_t y = j.area.top + (upward ? rows - 1 - k : k);
         const uint8_t* from = sourceRow(y);
         uint8_t* to = targetPixel(j, uint32_t(j.area.left), uint32_t(y));
+        if (apart && from == previousFrom) {
+            std::memcpy(to, previousTo, size_t(n) * tb);
+            previousTo = to;
+            continue;
+        }
+        previousFrom = from;
+        previousTo = to;
         if (contiguous) {
             from += size_t(firstColumn) * sb;
             if (same) {

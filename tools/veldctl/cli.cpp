@@ -23,7 +23,7 @@ constexpr const CommandSpec* kCommands[] = {
     &kRegtoolCommand, &kRegReadCommand, &kRegWriteCommand, &kStatusCommand,
     &kCleanCommand,  &kScreenshotCommand, &kSimStartCommand, &kSimStopCommand,
     &kSimStatusCommand, &kSeLogCommand, &kSeShellCommand, &kGpuStatusCommand,
-    &kGpuDecodeCommand, &kMetricsCommand,
+    &kGpuDecodeCommand, &kGpuShotCommand, &kMetricsCommand,
 };
 
 std::string_view firstWord(std::string_view name) { return name.substr(0, name.find(' ')); }

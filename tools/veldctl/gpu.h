@@ -7,5 +7,6 @@ namespace veld::tools {
 
 extern const CommandSpec kGpuStatusCommand;
 extern const CommandSpec kGpuDecodeCommand;
+extern const CommandSpec kGpuShotCommand;  // gpu_shot.cpp
 
 }  // namespace veld::tools

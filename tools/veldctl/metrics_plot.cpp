@@ -16,6 +16,7 @@
 #include <map>
 #include <sstream>
 
+#include "png_file.h"
 #include "xfont.h"
 
 namespace veld::tools {
@@ -185,24 +186,6 @@ void drawPanel(RgbCanvas& c, const PlotPanel& p, const std::string& title, const
     }
 }
 
-std::string writeRgbPng(const RgbCanvas& c, const std::string& path) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(c.width);
-    image.height = static_cast<png_uint_32>(c.height);
-    image.format = PNG_FORMAT_RGB;
-    const std::string part = path + ".part";
-    FILE* out = std::fopen(part.c_str(), "wb");
-    if (!out) return part + ": " + std::strerror(errno);
-    const int ok = png_image_write_to_stdio(&image, out, 0, c.rgb.data(), 0, nullptr);
-    std::string error = ok ? std::string() : std::string(image.message);
-    png_image_free(&image);
-    if (std::fclose(out) != 0 && error.empty()) error = std::strerror(errno);
-    if (error.empty() && std::rename(part.c_str(), path.c_str()) != 0) error = std::strerror(errno);
-    if (!error.empty()) std::remove(part.c_str());
-    return error;
-}
-
 }  // namespace
 
 uint32_t RgbCanvas::at(int x, int y) const {
@@ -317,7 +300,13 @@ RgbCanvas drawMetrics(const MetricsTable& table, std::vector<PlotPanel>* panels)
 bool plotCsvFile(const std::string& csvPath, const std::string& pngPath, std::string& error) {
     MetricsTable table;
     if (!readMetricsCsv(csvPath, table, error)) return false;
-    error = writeRgbPng(drawMetrics(table), pngPath);
+    const RgbCanvas canvas = drawMetrics(table);
+    PngPicture picture;
+    picture.width = static_cast<uint32_t>(canvas.width);
+    picture.height = static_cast<uint32_t>(canvas.height);
+    picture.format = PNG_FORMAT_RGB;
+    picture.pixels = canvas.rgb.data();
+    error = writePng(pngPath, picture);
     if (!error.empty()) error = "cannot write " + pngPath + ": " + error;
     return error.empty();
 }

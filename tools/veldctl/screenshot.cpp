@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "daemon_state.h"
+#include "png_file.h"
 #include "seam.h"
 #include "veld_framebuffer.h"
 
@@ -53,17 +54,15 @@ std::vector<uint8_t> composite(const VELD_FB_FRAME& frame, std::span<const uint8
     return out;
 }
 
-std::string writePng(const Options& options, const VELD_FB_FRAME& frame,
-                     std::span<const uint8_t> pixels) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = frame.width;
-    image.height = frame.height;
+std::string writeFrame(const Options& options, const VELD_FB_FRAME& frame, std::span<const uint8_t> pixels) {
+    PngPicture picture;
+    picture.width = frame.width;
+    picture.height = frame.height;
     std::vector<uint8_t> buffer;
     std::vector<uint8_t> colormap;
     if (options.indexed) {
-        image.format = PNG_FORMAT_RGBA_COLORMAP;
-        image.colormap_entries = 256;
+        picture.format = PNG_FORMAT_RGBA_COLORMAP;
+        picture.colormapEntries = 256;
         colormap.resize(256 * 4);
         for (size_t i = 0; i < 256; ++i) {
             const uint32_t e = frame.palette[i];
@@ -72,31 +71,15 @@ std::string writePng(const Options& options, const VELD_FB_FRAME& frame,
             colormap[i * 4 + 2] = static_cast<uint8_t>(e);
             colormap[i * 4 + 3] = static_cast<uint8_t>(e >> 24);
         }
+        picture.colormap = colormap.data();
         buffer.assign(pixels.begin(), pixels.end());
     } else {
-        image.format = PNG_FORMAT_RGB;
+        picture.format = PNG_FORMAT_RGB;
         buffer = composite(frame, pixels);
     }
-    const bool toStdout = options.file == "-";
-    const std::string part = options.file + ".part";
-    FILE* out = toStdout ? stdout : std::fopen(part.c_str(), "wb");
-    if (!out) return std::strerror(errno);
-    const int ok = png_image_write_to_stdio(&image, out, 0, buffer.data(), 0,
-                                            colormap.empty() ? nullptr : colormap.data());
-    std::string error = ok ? std::string() : std::string(image.message);
-    png_image_free(&image);
-    if (toStdout) {
-        if (std::fflush(stdout) != 0 && error.empty()) error = std::strerror(errno);
-        return error;
-    }
-    if (std::fclose(out) != 0 && error.empty()) error = std::strerror(errno);
-    // Written under a temporary name and renamed, so FILE is never a half-written image.
-    if (error.empty() && std::rename(part.c_str(), options.file.c_str()) != 0)
-        error = std::strerror(errno);
-    if (!error.empty()) std::remove(part.c_str());
-    return error;
+    picture.pixels = buffer.data();
+    return writePng(options.file, picture);
 }
-
 
 // Why the frame is not the current daemon's picture, or empty when it is.
 std::string staleness(const VELD_FB_FRAME& frame) {
@@ -150,7 +133,7 @@ int runScreenshot(const Invocation& call) {
         return failure("cannot read the frame buffer (error " + std::to_string(result) + ")");
     }
     pixels.resize(size_t{frame.width} * frame.height);
-    if (const std::string error = writePng(options, frame, pixels); !error.empty())
+    if (const std::string error = writeFrame(options, frame, pixels); !error.empty())
         return failure("cannot write " + options.file + ": " + error);
     if (options.file != "-") {
         std::printf("%s: frame %u, %ux%u%s\n", options.file.c_str(), frame.frame, frame.width,
