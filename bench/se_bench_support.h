@@ -72,28 +72,32 @@ inline double nowNs() {
         .count();
 }
 
-// Wall-clock medians (ns per call) of `ours` and `peer`, run in alternating batches so that
-// both see the same machine load.
+// Medians (ns per call) of `ours` and `peer`, run in alternating batches so that both see the
+// same machine load; `clock` is the wall clock, or the calling thread's CPU time for work that
+// never waits for another process (an uncontended lock), which other processes on a loaded
+// machine then cannot inflate.
 template <typename A, typename B>
-std::pair<double, double> interleavedNs(A ours, B peer, int samples, int batch) {
+std::pair<double, double> interleavedNs(A ours, B peer, int samples, int batch, double (*clock)() = nowNs) {
     std::vector<double> o, p;
     for (int i = 0; i < samples; ++i) {
-        double t = nowNs();
+        double t = clock();
         for (int j = 0; j < batch; ++j) ours();
-        o.push_back((nowNs() - t) / batch);
-        t = nowNs();
+        o.push_back((clock() - t) / batch);
+        t = clock();
         for (int j = 0; j < batch; ++j) peer();
-        p.push_back((nowNs() - t) / batch);
+        p.push_back((clock() - t) / batch);
     }
     return {median(o), median(p)};
 }
 
 // Prints the interleaved medians of `ours` and `peer` and their ratio, with the target when
-// there is one; returns the ratio.
+// there is one; returns the ratio. `cpuTime` measures the calling thread's CPU time instead of
+// the wall clock.
 template <typename A, typename B>
-double interleaved(const char* what, A ours, B peer, int samples, int batch, double target) {
-    const auto [mo, mp] = interleavedNs(ours, peer, samples, batch);
-    std::printf("%-44s %12.0f ns %12.0f ns %8.2f", what, mo, mp, mo / mp);
+double interleaved(const char* what, A ours, B peer, int samples, int batch, double target,
+                   bool cpuTime = false) {
+    const auto [mo, mp] = interleavedNs(ours, peer, samples, batch, cpuTime ? threadNanos : nowNs);
+    std::printf("%-44s %12.1f ns %12.1f ns %8.2f", what, mo, mp, mo / mp);
     if (target > 0) std::printf("   (target within %.1fx)", target);
     std::printf("\n");
     return mo / mp;

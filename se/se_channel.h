@@ -74,7 +74,7 @@ St runBounded(ProcessRecord& p, Body&& body) {
 // the unlock; 0 or -1 with the failing source's name logged.
 template <typename Body>
 int32_t engineCall(const char* file, Body&& body) {
-    std::shared_lock use(useMutex());
+    UseGuard::Inside use(useMutex());
     if (seLock() != 0) {
         SE_LOG(0, "%s\n", sourceName(file));
         return -1;

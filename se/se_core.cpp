@@ -401,8 +401,10 @@ int32_t VELD_SE_Initialize(const char* storePath) {
 }
 
 int32_t VELD_SE_Shutdown(void) {
-    // A running call keeps the window and the shared record mapped until it ends.
+    // A running call keeps the window and the shared record mapped until it ends. The calling
+    // thread's own group (VELD_SE_L000 without its L001) ends here.
     if (holdsLock()) seUnlock();
+    UseGuard::endThreadCalls();
     std::unique_lock use(useMutex());
     detach();
     return 0;
@@ -410,16 +412,6 @@ int32_t VELD_SE_Shutdown(void) {
 
 int32_t VELD_SE_Suspend(void) { return 0; }
 int32_t VELD_SE_Resume(void) { return 0; }
-
-int32_t VELD_SE_L000(void) {
-    std::shared_lock use(useMutex());
-    return seLock() == 0 ? 0 : -1;
-}
-
-int32_t VELD_SE_L001(void) {
-    std::shared_lock use(useMutex());
-    return seUnlock() == 0 ? 0 : -1;
-}
 
 int32_t VELD_SE_G000(VELD_SE_CTX* ctx) {
     if (!ctx) {

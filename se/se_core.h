@@ -74,8 +74,7 @@ constexpr int kOpenSlots = 8;
 // atomically by every process.
 struct Bookkeeping {
     uint32_t setup;           // 0 new, 1 being set up, 2 ready: the record is set up once
-    uint32_t holderPid;       // holder of the lock, 0 when free
-    uint32_t holderTid;
+    uint32_t holderTid;       // the holder's thread; its pid is lockPid (-1 when free)
     uint32_t recursivePid;    // the thread that holds the lock recursively, 0 when none
     uint32_t recursiveTid;
     uint32_t recursiveDepth;
@@ -140,6 +139,8 @@ bool isProcessAlive(uint32_t pid);
 // Closes this process's semaphore and shared record (detach).
 void lockClose();
 uint32_t currentTid();
+// This process's id, asked of the kernel once (and again in a forked child).
+uint32_t currentPid();
 
 // ---- attachment and contexts (se_core.cpp) ----
 

@@ -23,6 +23,7 @@
 #include <mutex>
 #include <string>
 
+#include "se_channel.h"
 #include "se_core.h"
 #include "se_log.h"
 #include "seam.h"
@@ -36,9 +37,13 @@ constexpr long kWaitSliceMs = 250;
 constexpr int kOrphanSlices = 8;
 
 std::mutex gOpenMutex;  // first use in the process, between its threads
-std::atomic<bool> gOpen{false};  // semaphore and shared record open in this process
+// The process record's semaphore and shared record for the fast paths: the record is set
+// (after the semaphore) once both are open in this process, and null otherwise.
+sem_t* gSem = nullptr;
+std::atomic<SharedRecord*> gShared{nullptr};
 
-// The pid and thread id are asked of the kernel once; a forked child asks again.
+// The pid and thread id are asked of the kernel once; a forked child asks again (its pid
+// differs, and so does the id of its one thread).
 std::atomic<uint32_t> gPid{0};
 // Initial-exec: read with one instruction rather than a call into the dynamic linker.
 __attribute__((tls_model("initial-exec"))) thread_local uint32_t tTid = 0;
@@ -47,18 +52,38 @@ void forgetIds() {
     gPid.store(0);
     tTid = 0;
 }
+void watchForks() {
+    std::call_once(gForkHook, [] { ::pthread_atfork(nullptr, nullptr, forgetIds); });
+}
+
+[[gnu::noinline]] uint32_t askPid() {
+    watchForks();
+    const auto pid = static_cast<uint32_t>(::getpid());
+    gPid.store(pid, std::memory_order_relaxed);
+    return pid;
+}
+[[gnu::noinline]] uint32_t askTid() {
+    watchForks();
+    tTid = static_cast<uint32_t>(::syscall(SYS_gettid));
+    return tTid;
+}
+inline uint32_t myPid() {
+    const uint32_t pid = gPid.load(std::memory_order_relaxed);
+    return pid != 0 ? pid : askPid();
+}
+inline uint32_t myTid() {
+    const uint32_t tid = tTid;
+    return tid != 0 ? tid : askTid();
+}
 
 std::atomic_ref<uint32_t> word(uint32_t& w) { return std::atomic_ref<uint32_t>(w); }
 std::atomic_ref<int32_t> word(int32_t& w) { return std::atomic_ref<int32_t>(w); }
 
-uint32_t myPid() {
-    uint32_t pid = gPid.load(std::memory_order_relaxed);
-    if (pid == 0) {
-        std::call_once(gForkHook, [] { ::pthread_atfork(nullptr, nullptr, forgetIds); });
-        pid = static_cast<uint32_t>(::getpid());
-        gPid.store(pid, std::memory_order_relaxed);
-    }
-    return pid;
+// The holder's pid is the shared record's lockPid: set when the lock is taken, back to -1
+// right before the post, so that a waiter can tell a holder that is gone. Read unsigned here.
+constexpr uint32_t kNoHolder = 0xFFFFFFFFu;
+std::atomic_ref<uint32_t> holderOf(SharedRecord& s) {
+    return std::atomic_ref<uint32_t>(reinterpret_cast<uint32_t&>(s.lockPid));
 }
 
 int32_t recursiveKey(uint32_t pid, uint32_t tid) {
@@ -71,7 +96,6 @@ void setUp(SharedRecord& s) {
     if (word(s.bk.setup).compare_exchange_strong(expected, 1)) {
         word(s.recursiveOwner).store(-1);
         word(s.lockPid).store(-1);
-        word(s.bk.holderPid).store(0);
         word(s.bk.recursivePid).store(0);
         word(s.bk.setup).store(2);
         return;
@@ -95,15 +119,20 @@ bool isRecursiveOwner(SharedRecord& s, uint32_t pid, uint32_t tid) {
 constexpr auto kRel = std::memory_order_release;
 constexpr auto kAcq = std::memory_order_acquire;
 
-void recordHolder(SharedRecord& s, uint32_t pid, uint32_t tid) {
+inline void recordHolder(SharedRecord& s, uint32_t pid, uint32_t tid) {
     word(s.bk.holderTid).store(tid, kRel);
-    word(s.bk.holderPid).store(pid, kRel);
-    word(s.lockPid).store(static_cast<int32_t>(pid), kRel);
+    holderOf(s).store(pid, kRel);
     // Only the holder writes the generation.
     word(s.bk.lockGeneration).store(word(s.bk.lockGeneration).load(kAcq) + 1, kRel);
 }
 
-// Clears what the holder `pid` recorded; the caller posts afterwards.
+// The holder's own words, cleared by the holder on its way out.
+inline void clearHolderWords(SharedRecord& s) {
+    word(s.bk.holderTid).store(0, kRel);
+    holderOf(s).store(kNoHolder, kRel);
+}
+
+// Clears what the holder `pid` recorded, a recursive hold included, when it is gone or detaches.
 void clearHolder(SharedRecord& s, uint32_t pid) {
     if (word(s.bk.recursivePid).load(kAcq) == pid) {
         word(s.bk.recursiveDepth).store(0);
@@ -111,8 +140,7 @@ void clearHolder(SharedRecord& s, uint32_t pid) {
         word(s.bk.recursivePid).store(0);
         word(s.recursiveOwner).store(-1);
     }
-    word(s.bk.holderTid).store(0, kRel);
-    word(s.lockPid).store(-1, kRel);
+    clearHolderWords(s);
 }
 
 timespec deadlineIn(long ms) {
@@ -126,13 +154,8 @@ timespec deadlineIn(long ms) {
 
 }  // namespace
 
-uint32_t currentTid() {
-    if (tTid == 0) [[unlikely]] {
-        std::call_once(gForkHook, [] { ::pthread_atfork(nullptr, nullptr, forgetIds); });
-        tTid = static_cast<uint32_t>(::syscall(SYS_gettid));
-    }
-    return tTid;
-}
+uint32_t currentTid() { return myTid(); }
+uint32_t currentPid() { return myPid(); }
 
 bool isProcessAlive(uint32_t pid) {
     bool alive = pid != 0 && ::getpgid(static_cast<pid_t>(pid)) >= 0;
@@ -151,10 +174,14 @@ bool isProcessAlive(uint32_t pid) {
 }
 
 int lockInit() {
-    if (gOpen.load(std::memory_order_acquire)) return 0;
+    if (gShared.load(std::memory_order_acquire)) return 0;
     ProcessRecord& p = processRecord();
     std::lock_guard guard(gOpenMutex);
-    if (p.pLockSema && p.pSharedInfo) return 0;
+    if (p.pLockSema && p.pSharedInfo) {
+        gSem = p.pLockSema;
+        gShared.store(p.pSharedInfo, std::memory_order_release);
+        return 0;
+    }
     VELD_SE_DBG_Initialize();
     VELD_InitSystem(0, nullptr);
     if (!p.pLockSema) {
@@ -177,18 +204,18 @@ int lockInit() {
         p.pSharedInfo = static_cast<SharedRecord*>(address);
         setUp(*p.pSharedInfo);
     }
-    gOpen.store(true, std::memory_order_release);
+    gSem = p.pLockSema;
+    gShared.store(p.pSharedInfo, std::memory_order_release);
     return 0;
 }
 
 void lockClose() {
     ProcessRecord& p = processRecord();
     std::lock_guard guard(gOpenMutex);
-    gOpen.store(false, std::memory_order_release);
-    if (p.pSharedInfo && word(p.pSharedInfo->bk.holderPid).load() == myPid()) {
+    gShared.store(nullptr, std::memory_order_release);
+    if (p.pSharedInfo && holderOf(*p.pSharedInfo).load() == myPid()) {
         // Detaching while this process holds the lock would stall every other process.
         clearHolder(*p.pSharedInfo, myPid());
-        word(p.pSharedInfo->bk.holderPid).store(0);
         if (p.pLockSema) ::sem_post(p.pLockSema);
     }
     if (p.pShmem) VELD_OSA_CloseMemory(p.pShmem);
@@ -204,102 +231,137 @@ bool holdsLock() {
     SharedRecord& s = *p.pSharedInfo;
     const uint32_t pid = myPid(), tid = currentTid();
     return isRecursiveOwner(s, pid, tid) ||
-           (word(s.bk.holderPid).load() == pid && word(s.bk.holderTid).load() == tid);
+           (holderOf(s).load() == pid && word(s.bk.holderTid).load() == tid);
 }
 
 bool forceUnlockIfGone(uint32_t pid) {
     ProcessRecord& p = processRecord();
-    if (!p.pSharedInfo || !p.pLockSema || pid == 0) return false;
+    if (!p.pSharedInfo || !p.pLockSema || pid == 0 || pid == kNoHolder) return false;
     SharedRecord& s = *p.pSharedInfo;
-    if (word(s.bk.holderPid).load() != pid || isProcessAlive(pid)) return false;
+    if (holderOf(s).load() != pid || isProcessAlive(pid)) return false;
     uint32_t expected = pid;
     // Only the one that clears the holder word posts.
-    if (!word(s.bk.holderPid).compare_exchange_strong(expected, 0)) return false;
+    if (!holderOf(s).compare_exchange_strong(expected, kNoHolder)) return false;
     SE_LOG(0, "close before unlock(%d) - forced unlock\n", static_cast<int>(pid));
     clearHolder(s, pid);
     ::sem_post(p.pLockSema);
     return true;
 }
 
-int seLock() { return seLockWithin(-1); }
+namespace {
 
-int seLockWithin(long timeoutMs) {
-    if (!gOpen.load(std::memory_order_acquire) && lockInit() != 0) return -1;
-    ProcessRecord& p = processRecord();
-    SharedRecord& s = *p.pSharedInfo;
-    const uint32_t pid = myPid(), tid = currentTid();
-    if (isRecursiveOwner(s, pid, tid)) {
-        SE_LOG(kTraceLevel, "++ Lock   pass with recursiveLock. ptid = %05d:%05d\n", static_cast<int>(pid),
-               static_cast<int>(tid));
-        return 0;
-    }
-    if (word(s.bk.holderPid).load(kAcq) == pid && word(s.bk.holderTid).load(kAcq) == tid) {
-        // Waiting now would wait for ourselves for ever.
-        SE_LOG(0, "lock already held by this thread (%d:%d)\n", static_cast<int>(pid),
-               static_cast<int>(tid));
-        return -1;
-    }
+// Waits for the semaphore that a try-wait found taken: in slices, taking the lock over from a
+// holder that is gone; 0 once it is ours, -1 after timeoutMs (-1: never).
+[[gnu::noinline]] int waitTaken(SharedRecord& s, long timeoutMs) {
     uint32_t seenGeneration = 0;
     int orphanSlices = 0;
     long waited = 0;
-    while (::sem_trywait(p.pLockSema) != 0) {
+    for (;;) {
         if (timeoutMs >= 0 && waited >= timeoutMs) return -1;
         const long slice = timeoutMs >= 0 ? std::min(kWaitSliceMs, timeoutMs - waited) : kWaitSliceMs;
         const timespec deadline = deadlineIn(slice);
-        if (::sem_timedwait(p.pLockSema, &deadline) == 0) break;
+        if (::sem_timedwait(gSem, &deadline) == 0) return 0;
         const int error = errno;
         if (error == EINTR) continue;
         waited += slice;
         if (timeoutMs >= 0 && waited >= timeoutMs) return -1;
         SE_LOG(1, "lock error %s(%d). retry lock.\n", std::strerror(error), error);
-        const uint32_t holder = word(s.bk.holderPid).load();
-        if (holder != 0) {
+        const uint32_t holder = holderOf(s).load();
+        if (holder != kNoHolder) {
             orphanSlices = 0;
             forceUnlockIfGone(holder);
+            if (::sem_trywait(gSem) == 0) return 0;
             continue;
         }
         // Taken, yet nobody recorded: after a while the acquirer died before it could.
         const uint32_t generation = word(s.bk.lockGeneration).load();
         int value = 1;
-        ::sem_getvalue(p.pLockSema, &value);
+        ::sem_getvalue(gSem, &value);
         orphanSlices = generation == seenGeneration && value <= 0 ? orphanSlices + 1 : 0;
         seenGeneration = generation;
         if (orphanSlices >= kOrphanSlices &&
             word(s.bk.lockGeneration).compare_exchange_strong(seenGeneration, generation + 1)) {
             SE_LOG(0, "lock taken by no live holder - forced unlock\n");
-            ::sem_post(p.pLockSema);
+            ::sem_post(gSem);
             orphanSlices = 0;
             seenGeneration = generation + 1;
         }
+        if (::sem_trywait(gSem) == 0) return 0;
     }
-    recordHolder(s, pid, tid);
-    SE_LOG(kTraceLevel, "SE_LOCK <BEGIN> pid=%d\n", static_cast<int>(pid));
+}
+
+// SE_LOCK while a thread of this process holds the lock: 0 when the caller passes as the
+// recursive owner, -1 when it holds the lock itself, 1 when it must wait for another thread.
+[[gnu::noinline]] int heldInThisProcess(SharedRecord& s, uint32_t pid, uint32_t tid) {
+    if (isRecursiveOwner(s, pid, tid)) {
+        SE_LOG(kTraceLevel, "++ Lock   pass with recursiveLock. ptid = %05d:%05d\n", static_cast<int>(pid),
+               static_cast<int>(tid));
+        return 0;
+    }
+    if (word(s.bk.holderTid).load(kAcq) != tid) return 1;
+    // Waiting now would wait for ourselves for ever.
+    SE_LOG(0, "lock already held by this thread (%d:%d)\n", static_cast<int>(pid),
+           static_cast<int>(tid));
+    return -1;
+}
+
+[[gnu::noinline]] int refuseUnlock(SharedRecord& s, uint32_t holder, uint32_t pid, uint32_t tid) {
+    SE_LOG(0, "unlock refused: the lock is held by %d:%d, not %d:%d\n", static_cast<int>(holder),
+           static_cast<int>(word(s.bk.holderTid).load()), static_cast<int>(pid), static_cast<int>(tid));
+    return -1;
+}
+
+// SE_LOCK. The uncontended path is one try-wait on the semaphore and a few plain stores into
+// the shared record; everything else (first use, the recursive pass, waiting) is out of line.
+[[gnu::always_inline]] inline int lockNow(long timeoutMs) {
+    SharedRecord* shared = gShared.load(std::memory_order_acquire);
+    if (!shared) [[unlikely]] {
+        if (lockInit() != 0) return -1;
+        shared = gShared.load(std::memory_order_acquire);
+    }
+    SharedRecord& s = *shared;
+    const uint32_t pid = myPid(), tid = myTid();
+    // A recursive owner holds the lock too: one look at the holder word covers both cases.
+    if (holderOf(s).load(kAcq) == pid) [[unlikely]] {
+        const int held = heldInThisProcess(s, pid, tid);
+        if (held <= 0) return held;
+    }
+    if (::sem_trywait(gSem) != 0 && waitTaken(s, timeoutMs) != 0) [[unlikely]]
+        return -1;
+    // Read again rather than kept across the wait: cheaper than saving registers around it.
+    recordHolder(*gShared.load(std::memory_order_relaxed), myPid(), myTid());
+    SE_LOG(kTraceLevel, "SE_LOCK <BEGIN> pid=%d\n", static_cast<int>(myPid()));
     return 0;
 }
 
-int seUnlock() {
-    ProcessRecord& p = processRecord();
-    if (!p.pLockSema || !p.pSharedInfo) return -1;
-    SharedRecord& s = *p.pSharedInfo;
-    const uint32_t pid = myPid(), tid = currentTid();
-    if (isRecursiveOwner(s, pid, tid)) {
+// SE_UNLOCK: the holder record is cleared before the post.
+[[gnu::always_inline]] inline int unlockNow() {
+    SharedRecord* shared = gShared.load(std::memory_order_acquire);
+    if (!shared) [[unlikely]]
+        return -1;
+    SharedRecord& s = *shared;
+    const uint32_t pid = myPid(), tid = myTid();
+    if (isRecursiveOwner(s, pid, tid)) [[unlikely]] {
         SE_LOG(kTraceLevel, "++ Unlock pass with recursiveLock. ptid = %05d:%05d\n", static_cast<int>(pid),
                static_cast<int>(tid));
         return 0;
     }
-    const uint32_t holder = word(s.bk.holderPid).load(kAcq);
-    if (holder != pid || word(s.bk.holderTid).load(kAcq) != tid) {
-        SE_LOG(0, "unlock refused: the lock is held by %d:%d, not %d:%d\n",
-               static_cast<int>(holder), static_cast<int>(word(s.bk.holderTid).load()),
-               static_cast<int>(pid), static_cast<int>(tid));
-        return -1;
-    }
+    const uint32_t holder = holderOf(s).load(kAcq);
+    if (holder != pid || word(s.bk.holderTid).load(kAcq) != tid) [[unlikely]]
+        return refuseUnlock(s, holder, pid, tid);
     SE_LOG(kTraceLevel, "SE_UNLOCK <END> pid=%d (%d)\n", static_cast<int>(pid),
            static_cast<int>(word(s.lockPid).load(kAcq)));
-    clearHolder(s, pid);
-    word(s.bk.holderPid).store(0, kRel);
-    return ::sem_post(p.pLockSema) == 0 ? 0 : -1;
+    // A recursive owner passed above, and seUnlockRecursive clears its words before it gets
+    // here: only the holder's own words remain.
+    clearHolderWords(s);
+    return ::sem_post(gSem);  // 0 or -1
 }
+
+}  // namespace
+
+int seLock() { return lockNow(-1); }
+int seLockWithin(long timeoutMs) { return lockNow(timeoutMs); }
+int seUnlock() { return unlockNow(); }
 
 int seLockRecursive() {
     SE_LOG(kTraceLevel, "++ SE_LOCK_RECURSIVE   <BEGIN>\n");
@@ -351,3 +413,26 @@ int lockForCleanup(uint32_t pid) {
 }
 
 }  // namespace veld::se
+
+extern "C" {
+
+// The exported pair around a group of calls. The lock is held inside the use guard: L000
+// leaves its thread inside when it takes the lock and L001 steps out when it releases it, so
+// that a shutdown in another thread waits for the group to end instead of unmapping the shared
+// record under it (or posting for a holder that goes on), and the pair pays for one entry.
+int32_t VELD_SE_L000(void) {
+    veld::se::useMutex().enter();
+    if (veld::se::lockNow(-1) == 0) return 0;
+    veld::se::UseGuard::leaveGroup(false);
+    return -1;
+}
+
+int32_t VELD_SE_L001(void) {
+    // Inside already while the group runs: the entry is a nested one.
+    veld::se::useMutex().enter();
+    const int result = veld::se::unlockNow();
+    veld::se::UseGuard::leaveGroup(result == 0);
+    return result == 0 ? 0 : -1;
+}
+
+}  // extern "C"

@@ -17,7 +17,8 @@
 
 namespace veld::se {
 
-thread_local UseGuard::Slot* UseGuard::tUseSlot = nullptr;
+constinit thread_local UseGuard::Slot* UseGuard::tUseSlot = nullptr;
+std::atomic<bool> UseGuard::sMembarrier{false};
 
 namespace {
 
@@ -50,18 +51,24 @@ void clearOtherSlotsInChild() {
 
 long membarrier(int command) { return ::syscall(SYS_membarrier, command, 0, 0); }
 
-}  // namespace
-
-UseGuard::UseGuard() {
-    const long supported = membarrier(MEMBARRIER_CMD_QUERY);
-    membarrier_ = supported > 0 && (supported & MEMBARRIER_CMD_PRIVATE_EXPEDITED) != 0 &&
-                  membarrier(MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED) == 0;
-    ::pthread_atfork(nullptr, nullptr, clearOtherSlotsInChild);
+// Once per process, before the first call of any thread goes on and before any shutdown
+// relies on it: every caller passes through here (call_once orders them after it).
+std::once_flag gSetUp;
+void setUpProcess() {
+    std::call_once(gSetUp, [] {
+        const long supported = membarrier(MEMBARRIER_CMD_QUERY);
+        UseGuard::sMembarrier.store(supported > 0 && (supported & MEMBARRIER_CMD_PRIVATE_EXPEDITED) != 0 &&
+                                    membarrier(MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED) == 0);
+        ::pthread_atfork(nullptr, nullptr, clearOtherSlotsInChild);
+    });
 }
+
+}  // namespace
 
 UseGuard::Slot& UseGuard::mySlot() {
     if (UseGuard::tUseSlot) [[likely]]
         return *UseGuard::tUseSlot;
+    setUpProcess();
     (void)&tSlotRelease;  // constructs it, so that the slot is handed back at thread exit
     std::lock_guard lock(gSlotsMutex);
     Slot* slot = gSlots.load();
@@ -92,12 +99,12 @@ void UseGuard::lockSharedSlow() {
 }
 
 void UseGuard::waitWhileClosing() {
-    std::unique_lock lock(waitMutex_);
-    reopened_.wait(lock, [&] { return closing_.load() == 0; });
+    for (uint32_t closing = closing_.load(); closing != 0; closing = closing_.load()) closing_.wait(closing);
 }
 
 void UseGuard::heavyBarrier() {
-    if (!membarrier_ || membarrier(MEMBARRIER_CMD_PRIVATE_EXPEDITED) != 0)
+    setUpProcess();
+    if (!sMembarrier.load() || membarrier(MEMBARRIER_CMD_PRIVATE_EXPEDITED) != 0)
         std::atomic_thread_fence(std::memory_order_seq_cst);
 }
 
@@ -114,11 +121,8 @@ void UseGuard::lock() {
 }
 
 void UseGuard::unlock() {
-    {
-        std::lock_guard lock(waitMutex_);
-        closing_.store(0, std::memory_order_release);
-    }
-    reopened_.notify_all();
+    closing_.store(0, std::memory_order_release);
+    closing_.notify_all();
     writer_.unlock();
 }
 

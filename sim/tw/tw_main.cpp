@@ -216,7 +216,7 @@ private:
             if (c.fd >= 0 && c.pid == pid) return;
         const Client* peer = netlinkPeer();
         if (peer && peer->pid == pid) return;  // the daemon's own descriptors
-        world_.noteClose();
+        world_.noteClose(pid);
         const std::string notice = "close:" + std::to_string(pid);
         note("%s\n", notice);
         toDaemon(notice, -1);

@@ -41,6 +41,19 @@ bool macValid(const uint8_t* key, const Frame& frame) {
     return n == sizeof mac && CRYPTO_memcmp(mac, frame.keyMac, sizeof mac) == 0;
 }
 
+// The trusted world's verdict on `frame` as the response to `pending` (an RpmbRequest).
+uint32_t judge(const uint8_t* key, const auto& pending, const Frame& frame) {
+    if (typeOf(frame) != responseOf(pending.type)) return kBadType;
+    if (resultOf(frame) != kOk) return kPartResult | resultOf(frame);
+    if (!macValid(key, frame)) return kBadMac;
+    if (pending.type != kWrite && CRYPTO_memcmp(frame.nonce, pending.nonce, sizeof frame.nonce) != 0)
+        return kBadNonce;
+    if (pending.type != kReadCounter && pending.count <= 1 && addressOf(frame) != pending.address)
+        return kBadAddress;
+    if (pending.type == kWrite && counterOf(frame) != pending.counter + 1) return kBadCounter;
+    return kAccepted;
+}
+
 bool partProgrammed() { return std::ifstream(seam::path(kProgrammedMark)).good(); }
 
 // The trusted world has seen the part answer under its key: it never hands the key out again.
@@ -110,16 +123,7 @@ uint32_t World::rpmbOperation(uint8_t* argument, uint32_t length) {
                 return kBadAddress;
             }
         }
-        if (typeOf(frame) != responseOf(pending.type)) answer = kBadType;
-        else if (resultOf(frame) != kOk) answer = kPartResult | resultOf(frame);
-        else if (!macValid(rpmbKey_, frame)) answer = kBadMac;
-        else if (pending.type != kWrite &&
-                 CRYPTO_memcmp(frame.nonce, pending.nonce, sizeof frame.nonce) != 0)
-            answer = kBadNonce;
-        else if (pending.type != kReadCounter && pending.count <= 1 && addressOf(frame) != pending.address)
-            answer = kBadAddress;
-        else if (pending.type == kWrite && counterOf(frame) != pending.counter + 1)
-            answer = kBadCounter;
+        answer = judge(rpmbKey_, pending, frame);
         if (resultOf(frame) != kKeyNotProgrammed && macValid(rpmbKey_, frame)) notePartProgrammed();
         if (answer != kAccepted) {
             debugText("rpmb: response refused (" + std::to_string(answer) + ")");
@@ -130,6 +134,34 @@ uint32_t World::rpmbOperation(uint8_t* argument, uint32_t length) {
             rpmbCounter_ = counterOf(frame);
             rpmbCounterKnown_ = true;
         }
+        break;
+    }
+    case 23: {  // a block read's response, then the nonce of the process's next read
+        RpmbRequest pending{kRead, get16(frame.stuff), 0, {}};
+        const auto next = rpmbNextRead_.find(caller_);
+        if (next != rpmbNextRead_.end() &&
+            CRYPTO_memcmp(frame.nonce, next->second.data(), sizeof frame.nonce) == 0) {
+            std::memcpy(pending.nonce, next->second.data(), sizeof pending.nonce);
+        } else if (rpmbPending_.type == kRead && rpmbPending_.count <= 1 &&
+                   rpmbPending_.address == pending.address) {
+            pending = rpmbPending_;
+            rpmbPending_ = RpmbRequest{};
+        } else if (next == rpmbNextRead_.end()) {
+            debugText("rpmb: no read of this process is waiting for this response");
+            return kRefused;
+        } else {
+            std::memcpy(pending.nonce, next->second.data(), sizeof pending.nonce);
+        }
+        rpmbNextRead_.erase(caller_);  // believed once, and never again after a refusal
+        answer = judge(rpmbKey_, pending, frame);
+        if (answer != kAccepted) {
+            debugText("rpmb: response refused (" + std::to_string(answer) + ")");
+            return answer;
+        }
+        std::array<uint8_t, 16> nonce;
+        if (RAND_bytes(nonce.data(), static_cast<int>(nonce.size())) != 1) return kRefused;
+        rpmbNextRead_[caller_] = nonce;
+        std::memcpy(frame.nonce, nonce.data(), sizeof frame.nonce);
         break;
     }
     default:

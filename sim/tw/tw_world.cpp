@@ -175,6 +175,7 @@ int32_t World::runCommand(uint32_t header[8], int pid) {
         secondChain_.clear();
         recordData_.clear();
         hashData_.clear();
+        rpmbNextRead_.clear();  // nonces handed out before the state was lost
         return 0;
     }
     if (!initialised_) return kNotInit;
@@ -212,7 +213,7 @@ int32_t World::runCommand(uint32_t header[8], int pid) {
     case 97: return hash();
     case 112: return keyRecord(false);
     case 113: return keyRecord(true);
-    case 144: (void)pid; return trustedOperation();
+    case 144: caller_ = pid; return trustedOperation();
     default:
         debugText("unknown command " + std::to_string(command));
         return kWrongCmd;

@@ -63,6 +63,13 @@
 //                        21  start a read (counter or block): a fresh nonce into the frame
 //                        22  start a run of block reads from the frame's address, as many as
 //                            its block count: one nonce, each block's response believed once
+//                        23  check a block read's response as 20 does, against the nonce of
+//                            the last request (21) or the one handed out for this process's
+//                            next read, and the address asked for (big-endian in the frame's
+//                            first two stuff bytes); then put a fresh nonce for the process's
+//                            next block read into the frame's nonce field. A process's nonce is
+//                            believed once, refused (7) when it has none, dropped on any
+//                            refusal and when the process closes its last descriptor
 //                      Result word: 0 accepted, 1 MAC, 2 nonce, 3 counter, 4 address, 5 type
 //                      wrong, 7 refused (nothing pending, counter unknown, key already in
 //                      the part), 8 malformed, 0x100 | the part's result when it is not 0.
@@ -72,8 +79,10 @@
 //                      4 KiB are written under $VELD_ROOT/usr/lib/qvuta.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -104,7 +113,11 @@ public:
     // the reply data.
     int control(uint32_t op, const uint8_t* data, size_t length, std::vector<uint8_t>& out);
 
-    void noteClose() { ++stats_.closes; }
+    // A process closed its last descriptor: what the trusted world kept for it goes.
+    void noteClose(int pid) {
+        ++stats_.closes;
+        rpmbNextRead_.erase(pid);
+    }
     void noteRelayed() { ++stats_.relayed; }
     void setNetlinkPid(uint32_t pid) { stats_.netlinkPid = pid; }
     void setClients(uint32_t n) { stats_.clients = n; }
@@ -141,6 +154,9 @@ private:
     };
     uint8_t rpmbKey_[32];
     RpmbRequest rpmbPending_;
+    // The nonce handed out for each process's next block read (selector 23), believed once.
+    std::map<int, std::array<uint8_t, 16>> rpmbNextRead_;
+    int caller_ = 0;  // the process whose command runs
     bool rpmbCounterKnown_ = false;
     uint32_t rpmbCounter_ = 0;
     bool rpmbIndirect_ = false;

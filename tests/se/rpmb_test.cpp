@@ -88,10 +88,14 @@ TEST_F(Rpmb, ResponsesTheTrustedWorldCannotBelieveFail) {
     Bytes out(256, 0xCC);
     ASSERT_TRUE(emmcControl(emmcWire::kReplay, {1, 0x0400}));
     EXPECT_EQ(_SE_RB002(4, out.data()), -1);
-    EXPECT_TRUE(CapturedLog::contains("refused by the trusted world (selector 20): 0x2"));
+    EXPECT_TRUE(CapturedLog::contains("refused by the trusted world (selector 23): 0x2"));
     ASSERT_TRUE(emmcControl(emmcWire::kBadMac, {1}));
     EXPECT_EQ(_SE_RB002(4, out.data()), -1);
-    EXPECT_TRUE(CapturedLog::contains("refused by the trusted world (selector 20): 0x1"));
+    EXPECT_TRUE(CapturedLog::contains("refused by the trusted world (selector 23): 0x1"));
+    // The nonce handed out with a good read is refused when an old response comes back with it.
+    ASSERT_EQ(readBlock(4), block("!+b"));
+    ASSERT_TRUE(emmcControl(emmcWire::kReplay, {1, 0x0400}));
+    EXPECT_EQ(_SE_RB002(4, out.data()), -1);
     EXPECT_EQ(out, Bytes(256, 0xCC)) << "nothing is returned from a refused read";
 }
 
@@ -242,6 +246,31 @@ TEST_F(Rpmb, InitialisationFailsWhenTheCounterCannotBeReadForAnotherReason) {
     ASSERT_TRUE(emmc_.start());
     EXPECT_EQ(VELD_SE_CheckRPMBPartition(), 0) << "the next use initialises again";
     EXPECT_EQ(shared().bInitRPMB, 1u);
+}
+
+TEST_F(Rpmb, ReadsAfterTheFirstTakeTheirNonceFromThePreviousCheck) {
+    ASSERT_EQ(VELD_SE_Initialize(nullptr), 0);
+    for (uint32_t address : {1u, 2u, 3u}) ASSERT_EQ(_SE_RB003(address, block("!+n", address).data()), 0);
+    ASSERT_EQ(readBlock(1), block("!+n", 1));
+    const uint32_t before = stats().commands;
+    for (uint32_t address : {2u, 3u, 1u}) EXPECT_EQ(readBlock(address), block("!+n", address));
+    EXPECT_EQ(stats().commands - before, 3u) << "one trusted check a read, no nonce request";
+
+    // Each process has its own: a forked child's reads leave the parent's nonce good.
+    const pid_t child = forkChild([&] {
+        Bytes out(256);
+        return _SE_RB002(2, out.data()) == 0 && out == block("!+n", 2) ? 0 : 1;
+    });
+    EXPECT_EQ(waitChild(child), 0);
+    EXPECT_EQ(readBlock(3), block("!+n", 3));
+
+    // A trusted world that lost its state forgets the nonce it handed out: the read asks for a
+    // fresh one instead of failing.
+    ASSERT_TRUE(control(wire::kInjectResult, {static_cast<uint32_t>(-8008), 24, 1}));
+    uint8_t random[16];
+    ASSERT_EQ(VELD_SE_G010(random, sizeof random), 0);
+    EXPECT_EQ(readBlock(1), block("!+n", 1));
+    EXPECT_TRUE(CapturedLog::contains("refused by the trusted world (selector 23): 0x7"));
 }
 
 }  // namespace

@@ -1,14 +1,16 @@
 // The eMMC replay-protected partition seam (see emmc_device.h). A process keeps one connection
-// to the simulator, opened on first use and again after a fork or when the simulator went away;
-// exchanges of its threads take turns on it, as requests to one part do.
+// to the simulator, opened on first use and again after a fork, a change of root or namespace,
+// or when the simulator went away (the send is refused); exchanges of its threads take turns on
+// it, as requests to one part do. An exchange makes no system call besides its send and receive.
 #include "emmc_device.h"
 
-#include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -20,15 +22,37 @@ namespace {
 
 std::mutex gMutex;
 int gFd = -1;
-pid_t gOwner = 0;     // the process that opened gFd (a forked child opens its own)
-std::string gSocket;  // the simulator it reaches (the root and namespace may change)
+// The root and namespace whose simulator gFd reaches (a test may move to another of each).
+std::string gRoot, gNs;
+std::once_flag gForkHook;
 
-// Whether the connection still reaches a simulator: one that ended or restarted has closed
-// it, which shows before anything is sent on it.
-bool connectionUsable(const std::string& socket) {
-    if (gFd < 0 || gOwner != ::getpid() || socket != gSocket) return false;
-    pollfd p{gFd, POLLIN, 0};
-    return ::poll(&p, 1, 0) == 0;
+// A forked child makes its own connection; the parent's stays the parent's. The fork waits
+// for a running exchange, so that the child never finds the mutex taken by a thread it lacks.
+void watchForks() {
+    ::pthread_atfork([] { gMutex.lock(); }, [] { gMutex.unlock(); },
+                     [] {
+                         gFd = -1;
+                         gMutex.unlock();
+                     });
+}
+
+bool sameText(const std::string& seen, const char* now) { return seen == (now ? now : ""); }
+
+// Whether gFd reaches the simulator of the current root and namespace. Read per exchange
+// without building its socket's path.
+bool connectionCurrent() {
+    return gFd >= 0 && sameText(gRoot, std::getenv("VELD_ROOT")) && sameText(gNs, std::getenv("VELD_NS"));
+}
+
+bool reconnect() {
+    if (gFd >= 0) ::close(gFd);
+    gFd = wire::connectSimulator();
+    if (gFd < 0) return false;
+    const char* root = std::getenv("VELD_ROOT");
+    const char* ns = std::getenv("VELD_NS");
+    gRoot = root ? root : "";
+    gNs = ns ? ns : "";
+    return true;
 }
 
 }  // namespace
@@ -54,7 +78,9 @@ int call(int fd, const Request& request, const void* data, Reply& reply, void* r
     do {
         n = ::recvmsg(fd, &receive, 0);
     } while (n < 0 && errno == EINTR);
-    if (n == 0) errno = EPIPE;
+    // The simulator went away after it took the request: unlike a refused send (EPIPE), the
+    // request may have been carried out.
+    if (n == 0) errno = ECONNRESET;
     if (n <= 0) return -1;
     if (static_cast<size_t>(n) < sizeof reply || (receive.msg_flags & MSG_TRUNC) ||
         reply.length != static_cast<size_t>(n) - sizeof reply) {
@@ -73,21 +99,19 @@ int exchange(rpmb::Frame& frame) {
         errno = ENODEV;
         return -1;
     }
+    std::call_once(gForkHook, watchForks);
     const uint16_t requestType = rpmb::typeOf(frame);
     std::lock_guard guard(gMutex);
-    const std::string socket = seam::simSocket("emmc");
-    if (!connectionUsable(socket)) {
-        // A parent's connection stays the parent's: the child only forgets it.
-        if (gFd >= 0 && gOwner == ::getpid()) ::close(gFd);
-        gFd = wire::connectSimulator();
-        if (gFd < 0) return -1;
-        gOwner = ::getpid();
-        gSocket = socket;
-    }
+    if (!connectionCurrent() && !reconnect()) return -1;
     wire::Request request{wire::kExchange, 0, sizeof frame, 0};
     wire::Reply reply{};
     rpmb::Frame response{};
-    const int n = wire::call(gFd, request, &frame, reply, &response, sizeof response);
+    int n = wire::call(gFd, request, &frame, reply, &response, sizeof response);
+    if (n < 0 && errno == EPIPE && reconnect()) {
+        // The simulator ended or restarted since the last exchange (the send was refused): the
+        // request reached nobody, so it goes to the new one.
+        n = wire::call(gFd, request, &frame, reply, &response, sizeof response);
+    }
     if (n < 0) {
         const int saved = errno;
         ::close(gFd);  // the next exchange connects again (the simulator may have restarted)

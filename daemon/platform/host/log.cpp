@@ -254,6 +254,14 @@ int32_t VELD_LOGM_WriteLog(int32_t handle, uint32_t level, const char* function,
     return 0;
 }
 
+const uint32_t* VELD_HOST_LogLevelMask(int32_t handle) {
+    static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) &&
+                      std::atomic<uint32_t>::is_always_lock_free,
+                  "a mask word reads as a plain 32-bit word");
+    if (handle < 0 || handle >= kMaxObjects) return nullptr;
+    return reinterpret_cast<const uint32_t*>(&gObjects[static_cast<size_t>(handle)].mask);
+}
+
 void VELD_HOST_SetLogSink(VELD_HOST_LOG_SINK sink, void* context) {
     gSinkContext.store(context);
     gSink.store(sink);

@@ -48,6 +48,10 @@ int32_t VELD_HOST_BoardSnapshot(VELD_BOARD_STATE* state, VELD_BOARD_REGISTER* re
 /* Every written line (with its trailing newline) also goes to `sink`; null removes it. */
 typedef void (*VELD_HOST_LOG_SINK)(const char* line, void* context);
 void VELD_HOST_SetLogSink(VELD_HOST_LOG_SINK sink, void* context);
+/* The word of enabled levels (bit n = level n) of a registered object, for callers that test a
+ * level inline before they format anything; it lives as long as the library and reads 0 once
+ * the object is deregistered. Null for an invalid handle. Read it atomically. */
+const uint32_t* VELD_HOST_LogLevelMask(int32_t handle);
 
 /* ---- Cleanup of system-wide names (tests) --------------------------------------------------- */
 
