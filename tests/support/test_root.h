@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -56,10 +57,21 @@ private:
 // Path of a built program (relative to the build folder).
 std::string builtProgram(const std::string& relative);
 
-// Polls `condition` until it holds or the time-out passes.
+// How much longer than on the host waits may take: VELD_TEST_TIME_SCALE (at least 1), set where
+// the tests and the programs they start run under an emulator.
+inline long testTimeScale() {
+    static const long scale = [] {
+        const char* text = std::getenv("VELD_TEST_TIME_SCALE");
+        const long value = text ? std::strtol(text, nullptr, 10) : 1;
+        return value > 1 ? value : 1L;
+    }();
+    return scale;
+}
+
+// Polls `condition` until it holds or the time-out (stretched by testTimeScale) passes.
 template <typename F>
 bool eventually(F condition, std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
+    const auto end = std::chrono::steady_clock::now() + timeout * testTimeScale();
     while (std::chrono::steady_clock::now() < end) {
         if (condition()) return true;
         struct timespec ts{0, 5000000};
