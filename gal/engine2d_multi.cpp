@@ -2,11 +2,8 @@
 // multi-source blit (the colour sources of a mask blitted one after another, each with its own
 // rectangle, ROPs, keys and blending), checked and handed to the hardware layer's 2D frame.
 #include "engine_state.h"
+#include "gal_brush.h"
 #include "gal_states.h"
-
-// The brush cache loads a brush object into the engine; it lives with the brush objects, and
-// until they are part of the library a brush object cannot be drawn with.
-extern "C" gceSTATUS gco2D_FlushBrush(gco2D engine, gcoBRUSH brush, uint32_t format) __attribute__((weak));
 
 namespace {
 
@@ -46,7 +43,6 @@ gceSTATUS gco2D_Line(gco2D e, uint32_t count, const gcsRECT* lines, gcoBRUSH bru
     const gceSTATUS status = prepareLines(e, count, lines, foreground, background, targetFormat);
     if (status < 0) return status;
     if (brush) {
-        if (!gco2D_FlushBrush) return gcvSTATUS_NOT_SUPPORTED;
         const gceSTATUS flushed = gco2D_FlushBrush(e, brush, targetFormat);
         if (flushed < 0) return flushed;
     }
