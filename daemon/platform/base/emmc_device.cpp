@@ -99,7 +99,7 @@ int exchange(rpmb::Frame& frame) {
         errno = ENODEV;
         return -1;
     }
-    std::call_once(gForkHook, watchForks);
+    std::call_once(gForkHook, [] { watchForks(); });
     const uint16_t requestType = rpmb::typeOf(frame);
     std::lock_guard guard(gMutex);
     if (!connectionCurrent() && !reconnect()) return -1;
