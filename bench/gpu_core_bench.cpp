@@ -22,8 +22,7 @@
 
 #include "bench_support.h"
 #include "blend_rows.h"
-#include "command_stream.h"
-#include "core2d.h"
+#include "gpu_core_support.h"
 #include "gal_states.h"
 
 namespace {
@@ -34,54 +33,35 @@ constexpr uint32_t kW = 1920, kH = 1080;
 constexpr uint64_t kSource = 0, kTarget = 16u << 20, kTarget16 = 32u << 20, kSmall = 40u << 20;
 constexpr uint64_t kMemory = 48u << 20;
 
-struct Machine {
-    std::vector<uint8_t> memory = std::vector<uint8_t>(kMemory, 0x11);
-    veld::gpusim::Core2D core{memory.data(), veld::gpusim::kProfiles[0],
-                              [](uint64_t offset, uint64_t bytes) { return offset + bytes <= kMemory; },
-                              [](const char* what, uint64_t, uint64_t) {
-                                  std::fprintf(stderr, "gpu_core_bench: fault: %s\n", what);
-                              }};
-    std::vector<veld::gpusim::Command> commands;
-    Machine() {
-        for (size_t i = 0; i < size_t(kW) * kH * 4; ++i) memory[kSource + i] = uint8_t(i * 131 + (i >> 12));
-    }
-    void run(const std::vector<uint32_t>& words) {
-        commands.clear();
-        veld::gpusim::DecodeError error;
-        veld::gpusim::decodeStream(words, commands, error);
-        core.execute(commands);
-    }
-    uint8_t* at(uint64_t offset) { return memory.data() + offset; }
-};
-
-Machine& machine() {
-    static Machine m;
+// Video memory with the source images filled in.
+veld::bench::CoreMachine& machine() {
+    static veld::bench::CoreMachine m(kMemory, "gpu_core_bench");
+    static const bool filled = [] {
+        uint8_t* source = m.at(0);
+        for (size_t i = 0; i < size_t(kW) * kH * 4; ++i) source[kSource + i] = uint8_t(i * 131 + (i >> 12));
+        return true;
+    }();
+    (void)filled;
     return m;
-}
-
-void load(std::vector<uint32_t>& w, uint32_t address, std::initializer_list<uint32_t> values) {
-    w.push_back(0x08000000u | uint32_t(values.size()) << 16 | address >> 2);
-    w.insert(w.end(), values);
-    if ((1 + values.size()) % 2) w.push_back(0);
 }
 
 // A blit (command 2) or stretch (command 4) of a 32-bit source into a target of `format`.
 std::vector<uint32_t> blitStream(uint32_t command, uint32_t format, uint64_t target, uint32_t bytes,
                                  uint32_t sw, uint32_t sh, uint32_t dw, uint32_t dh) {
     std::vector<uint32_t> w;
-    load(w, GAL_STATE_TARGET_ADDRESS, {uint32_t(kGpuBase + target), dw * bytes, dw});
-    load(w, GAL_STATE_TARGET_CONFIG, {GAL_DEST_CONFIG(format, command)});
-    load(w, GAL_STATE_TARGET_HEIGHT, {dh});
-    load(w, GAL_STATE_CLIP_TOP_LEFT, {0, dw | dh << 16});
-    load(w, GAL_STATE_ROTATION, {0xFFFFFFFFu & ~0x33Fu});
-    load(w, GAL_STATE_ROP, {GAL_ROP_WORD(0xCC, 0xCC)});
-    load(w, GAL_STATE_SOURCE_ADDRESS,
+    veld::bench::loadState(w, GAL_STATE_TARGET_ADDRESS, {uint32_t(kGpuBase + target), dw * bytes, dw});
+    veld::bench::loadState(w, GAL_STATE_TARGET_CONFIG, {GAL_DEST_CONFIG(format, command)});
+    veld::bench::loadState(w, GAL_STATE_TARGET_HEIGHT, {dh});
+    veld::bench::loadState(w, GAL_STATE_CLIP_TOP_LEFT, {0, dw | dh << 16});
+    veld::bench::loadState(w, GAL_STATE_ROTATION, {0xFFFFFFFFu & ~0x33Fu});
+    veld::bench::loadState(w, GAL_STATE_ROP, {GAL_ROP_WORD(0xCC, 0xCC)});
+    veld::bench::loadState(w, GAL_STATE_SOURCE_ADDRESS,
          {uint32_t(kGpuBase + kSource), sw * 4, sw, GAL_HW_FORMAT_A8R8G8B8 << GAL_SOURCE_CONFIG_FORMAT_SHIFT});
-    load(w, GAL_STATE_SOURCE_HEIGHT, {sh});
-    load(w, GAL_STATE_SOURCE_ORIGIN, {0, sw | sh << 16});
-    if (command == GAL_HW_STRETCH) load(w, GAL_STATE_STRETCH_H, {(sw << 16) / dw, (sh << 16) / dh});
+    veld::bench::loadState(w, GAL_STATE_SOURCE_HEIGHT, {sh});
+    veld::bench::loadState(w, GAL_STATE_SOURCE_ORIGIN, {0, sw | sh << 16});
+    if (command == GAL_HW_STRETCH) veld::bench::loadState(w, GAL_STATE_STRETCH_H, {(sw << 16) / dw, (sh << 16) / dh});
     w.insert(w.end(), {GAL_START_DE_WORD, 0, 0, dw | dh << 16});
-    load(w, GAL_STATE_FLUSH, {8});
+    veld::bench::loadState(w, GAL_STATE_FLUSH, {8});
     return w;
 }
 
@@ -101,12 +81,12 @@ const std::vector<uint32_t>& overStream() {
     static const auto w = [] {
         std::vector<uint32_t> blend;
         // SrcOver: source factor one, target factor the source's inverse alpha.
-        load(blend, GAL_STATE_ALPHA_CONTROL, {1u | 0xFFu << 8 | 0xFFu << 16, 1u << 8 | 3u << 12});
-        load(blend, GAL_STATE_MULTIPLY, {0});
+        veld::bench::loadState(blend, GAL_STATE_ALPHA_CONTROL, {1u | 0xFFu << 8 | 0xFFu << 16, 1u << 8 | 3u << 12});
+        veld::bench::loadState(blend, GAL_STATE_MULTIPLY, {0});
         auto w = blitStream(GAL_HW_BITBLIT, GAL_HW_FORMAT_A8R8G8B8, kTarget, 4, kW, kH, kW, kH);
         w.insert(w.begin(), blend.begin(), blend.end());
         // The other streams do not load the alpha states: leave blending off behind.
-        load(w, GAL_STATE_ALPHA_CONTROL, {0, 0});
+        veld::bench::loadState(w, GAL_STATE_ALPHA_CONTROL, {0, 0});
         return w;
     }();
     return w;
@@ -122,7 +102,7 @@ struct Pixman {
     pixman_image_t* target;
     pixman_image_t* target16;
     Pixman() {
-        Machine& m = machine();
+        auto& m = machine();
         auto* src = reinterpret_cast<uint32_t*>(m.at(kSource));
         source = pixman_image_create_bits(PIXMAN_a8r8g8b8, kW, kH, src, kW * 4);
         halfSource = pixman_image_create_bits(PIXMAN_a8r8g8b8, kW / 2, kH / 2, src, kW / 2 * 4);
@@ -147,7 +127,7 @@ void coreOver() { machine().run(overStream()); }
 void coreSmall() { machine().run(smallStream()); }
 void memcpyCopy() { std::memcpy(machine().at(kTarget), machine().at(kSource), size_t(kW) * kH * 4); }
 void pixmanBlt() {
-    Machine& m = machine();
+    auto& m = machine();
     pixman_blt(reinterpret_cast<uint32_t*>(m.at(kSource)), reinterpret_cast<uint32_t*>(m.at(kTarget)), kW, kW, 32,
                32, 0, 0, 0, 0, kW, kH);
 }
@@ -161,24 +141,16 @@ void pixmanStretch() {
     pixman_image_composite32(PIXMAN_OP_SRC, peers().halfSource, nullptr, peers().target, 0, 0, 0, 0, 0, 0, kW, kH);
 }
 
-#define ROW(name, body)                                        \
-    void name(benchmark::State& state) {                       \
-        for (auto _ : state) {                                 \
-            body();                                            \
-            benchmark::ClobberMemory();                        \
-        }                                                      \
-    }                                                          \
-    BENCHMARK(name)
-ROW(BM_CopyFullHd_Core, coreCopy);
-ROW(BM_CopyFullHd_Memcpy, memcpyCopy);
-ROW(BM_CopyFullHd_PixmanBlt, pixmanBlt);
-ROW(BM_ToRgb565FullHd_Core, coreConvert);
-ROW(BM_ToRgb565FullHd_Pixman, pixmanConvert);
-ROW(BM_StretchNearest_Core, coreStretch);
-ROW(BM_StretchNearest_Pixman, pixmanStretch);
-ROW(BM_OverFullHd_Core, coreOver);
-ROW(BM_OverFullHd_Pixman, pixmanOver);
-ROW(BM_Blit8x8_Core, coreSmall);
+VELD_CORE_ROW(BM_CopyFullHd_Core, coreCopy);
+VELD_CORE_ROW(BM_CopyFullHd_Memcpy, memcpyCopy);
+VELD_CORE_ROW(BM_CopyFullHd_PixmanBlt, pixmanBlt);
+VELD_CORE_ROW(BM_ToRgb565FullHd_Core, coreConvert);
+VELD_CORE_ROW(BM_ToRgb565FullHd_Pixman, pixmanConvert);
+VELD_CORE_ROW(BM_StretchNearest_Core, coreStretch);
+VELD_CORE_ROW(BM_StretchNearest_Pixman, pixmanStretch);
+VELD_CORE_ROW(BM_OverFullHd_Core, coreOver);
+VELD_CORE_ROW(BM_OverFullHd_Pixman, pixmanOver);
+VELD_CORE_ROW(BM_Blit8x8_Core, coreSmall);
 
 void printRatios() {
     using veld::bench::median;

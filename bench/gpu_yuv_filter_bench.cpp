@@ -15,8 +15,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "command_stream.h"
-#include "core2d.h"
+#include "gpu_core_support.h"
 #include "gal_states.h"
 
 namespace {
@@ -28,36 +27,17 @@ constexpr uint64_t kYuy2 = 0, kArgb = 8u << 20, kTarget = 16u << 20, kMiddle = 2
                    kSmall = 32u << 20;
 constexpr uint64_t kMemory = 40u << 20;
 
-struct Machine {
-    std::vector<uint8_t> memory = std::vector<uint8_t>(kMemory, 0x11);
-    veld::gpusim::Core2D core{memory.data(), veld::gpusim::kProfiles[0],
-                              [](uint64_t offset, uint64_t bytes) { return offset + bytes <= kMemory; },
-                              [](const char* what, uint64_t, uint64_t) {
-                                  std::fprintf(stderr, "gpu_yuv_filter_bench: fault: %s\n", what);
-                              }};
-    std::vector<veld::gpusim::Command> commands;
-    Machine() {
-        for (size_t i = 0; i < size_t(kW) * kH * 2; ++i) memory[kYuy2 + i] = uint8_t(i * 37 + (i >> 11));
-        for (size_t i = 0; i < size_t(kW) * kH * 4; ++i) memory[kArgb + i] = uint8_t(i * 131 + (i >> 12));
-    }
-    void run(const std::vector<uint32_t>& words) {
-        commands.clear();
-        veld::gpusim::DecodeError error;
-        if (!veld::gpusim::decodeStream(words, commands, error)) std::abort();
-        core.execute(commands);
-    }
-    uint8_t* at(uint64_t offset) { return memory.data() + offset; }
-};
-
-Machine& machine() {
-    static Machine m;
+// Video memory with the source images filled in.
+veld::bench::CoreMachine& machine() {
+    static veld::bench::CoreMachine m(kMemory, "gpu_yuv_filter_bench");
+    static const bool filled = [] {
+        uint8_t* source = m.at(0);
+        for (size_t i = 0; i < size_t(kW) * kH * 2; ++i) source[kYuy2 + i] = uint8_t(i * 37 + (i >> 11));
+        for (size_t i = 0; i < size_t(kW) * kH * 4; ++i) source[kArgb + i] = uint8_t(i * 131 + (i >> 12));
+        return true;
+    }();
+    (void)filled;
     return m;
-}
-
-void load(std::vector<uint32_t>& w, uint32_t address, const std::vector<uint32_t>& values) {
-    w.push_back(0x08000000u | uint32_t(values.size() & 0x3FF) << 16 | address >> 2);
-    w.insert(w.end(), values.begin(), values.end());
-    if ((1 + values.size()) % 2) w.push_back(0);
 }
 
 uint32_t gpu(uint64_t offset) { return uint32_t(kGpuBase + offset); }
@@ -65,16 +45,16 @@ uint32_t gpu(uint64_t offset) { return uint32_t(kGpuBase + offset); }
 // Target and source states of one draw; `command` a hardware command.
 void states(std::vector<uint32_t>& w, uint32_t command, uint64_t target, uint32_t dw, uint32_t dh,
             uint64_t source, uint32_t sourceFormat, uint32_t sourceStride, uint32_t sw, uint32_t sh) {
-    load(w, GAL_STATE_TARGET_ADDRESS, {gpu(target), dw * 4, dw});
-    load(w, GAL_STATE_TARGET_CONFIG, {GAL_DEST_CONFIG(GAL_HW_FORMAT_A8R8G8B8, command)});
-    load(w, GAL_STATE_TARGET_HEIGHT, {dh});
-    load(w, GAL_STATE_CLIP_TOP_LEFT, {0, 0x7FFF7FFFu});
-    load(w, GAL_STATE_ROTATION, {0xFFFFFFFFu & ~0x33Fu});
-    load(w, GAL_STATE_ROP, {GAL_ROP_WORD(0xCC, 0xCC)});
-    load(w, GAL_STATE_SOURCE_ADDRESS,
+    veld::bench::loadState(w, GAL_STATE_TARGET_ADDRESS, {gpu(target), dw * 4, dw});
+    veld::bench::loadState(w, GAL_STATE_TARGET_CONFIG, {GAL_DEST_CONFIG(GAL_HW_FORMAT_A8R8G8B8, command)});
+    veld::bench::loadState(w, GAL_STATE_TARGET_HEIGHT, {dh});
+    veld::bench::loadState(w, GAL_STATE_CLIP_TOP_LEFT, {0, 0x7FFF7FFFu});
+    veld::bench::loadState(w, GAL_STATE_ROTATION, {0xFFFFFFFFu & ~0x33Fu});
+    veld::bench::loadState(w, GAL_STATE_ROP, {GAL_ROP_WORD(0xCC, 0xCC)});
+    veld::bench::loadState(w, GAL_STATE_SOURCE_ADDRESS,
          {gpu(source), sourceStride, sw, sourceFormat << GAL_SOURCE_CONFIG_FORMAT_SHIFT});
-    load(w, GAL_STATE_SOURCE_HEIGHT, {sh});
-    load(w, GAL_STATE_SOURCE_ORIGIN, {0, sw | sh << 16});
+    veld::bench::loadState(w, GAL_STATE_SOURCE_HEIGHT, {sh});
+    veld::bench::loadState(w, GAL_STATE_SOURCE_ORIGIN, {0, sw | sh << 16});
 }
 
 void draw(std::vector<uint32_t>& w, uint32_t dw, uint32_t dh) {
@@ -86,7 +66,7 @@ const std::vector<uint32_t>& yuy2Stream() {
         std::vector<uint32_t> w;
         states(w, GAL_HW_BITBLIT, kTarget, kW, kH, kYuy2, GAL_HW_FORMAT_YUY2, kW * 2, kW, kH);
         draw(w, kW, kH);
-        load(w, GAL_STATE_FLUSH, {8});
+        veld::bench::loadState(w, GAL_STATE_FLUSH, {8});
         return w;
     }();
     return w;
@@ -106,15 +86,15 @@ const std::vector<uint32_t>& filterStream() {
     static const auto w = [] {
         std::vector<uint32_t> w;
         const uint32_t factorH = ((kW - 1) << 16) / (kHalfW - 1), factorV = ((kH - 1) << 16) / (kHalfH - 1);
-        load(w, GAL_STATE_STRETCH_H, {factorH, factorV});
-        load(w, GAL_STATE_FILTER_START, {0});
-        load(w, GAL_STATE_FILTER_KERNEL_H, kernelWords());
-        load(w, GAL_STATE_FILTER_KERNEL_V, kernelWords());
+        veld::bench::loadState(w, GAL_STATE_STRETCH_H, {factorH, factorV});
+        veld::bench::loadState(w, GAL_STATE_FILTER_START, {0});
+        veld::bench::loadState(w, GAL_STATE_FILTER_KERNEL_H, kernelWords());
+        veld::bench::loadState(w, GAL_STATE_FILTER_KERNEL_V, kernelWords());
         states(w, GAL_HW_FILTER_H, kMiddle, kHalfW, kH, kArgb, GAL_HW_FORMAT_A8R8G8B8, kW * 4, kW, kH);
         draw(w, kHalfW, kH);
         states(w, GAL_HW_FILTER_V, kTarget, kHalfW, kHalfH, kMiddle, GAL_HW_FORMAT_A8R8G8B8, kHalfW * 4, kHalfW, kH);
         draw(w, kHalfW, kHalfH);
-        load(w, GAL_STATE_FLUSH, {8});
+        veld::bench::loadState(w, GAL_STATE_FLUSH, {8});
         return w;
     }();
     return w;
@@ -126,7 +106,7 @@ struct Pixman {
     pixman_image_t* target;
     pixman_image_t* half;
     Pixman() {
-        Machine& m = machine();
+        auto& m = machine();
         yuy2 = pixman_image_create_bits(PIXMAN_yuy2, kW, kH, reinterpret_cast<uint32_t*>(m.at(kYuy2)), kW * 2);
         argb = pixman_image_create_bits(PIXMAN_a8r8g8b8, kW, kH, reinterpret_cast<uint32_t*>(m.at(kArgb)), kW * 4);
         target = pixman_image_create_bits(PIXMAN_a8r8g8b8, kW, kH, reinterpret_cast<uint32_t*>(m.at(kTarget)), kW * 4);
@@ -159,18 +139,10 @@ void pixmanFilter() {
     pixman_image_composite32(PIXMAN_OP_SRC, peers().argb, nullptr, peers().half, 0, 0, 0, 0, 0, 0, kHalfW, kHalfH);
 }
 
-#define ROW(name, body)                  \
-    void name(benchmark::State& state) { \
-        for (auto _ : state) {           \
-            body();                      \
-            benchmark::ClobberMemory();  \
-        }                                \
-    }                                    \
-    BENCHMARK(name)
-ROW(BM_Yuy2ToArgbFullHd_Core, coreYuy2);
-ROW(BM_Yuy2ToArgbFullHd_Pixman, pixmanYuy2);
-ROW(BM_Filter5Tap2xDown_Core, coreFilter);
-ROW(BM_Filter5Tap2xDown_PixmanSeparable, pixmanFilter);
+VELD_CORE_ROW(BM_Yuy2ToArgbFullHd_Core, coreYuy2);
+VELD_CORE_ROW(BM_Yuy2ToArgbFullHd_Pixman, pixmanYuy2);
+VELD_CORE_ROW(BM_Filter5Tap2xDown_Core, coreFilter);
+VELD_CORE_ROW(BM_Filter5Tap2xDown_PixmanSeparable, pixmanFilter);
 
 void printRatios() {
     using veld::bench::median;
