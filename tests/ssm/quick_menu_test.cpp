@@ -326,11 +326,13 @@ TEST_F(QuickMenu, OpeningAndClosingSettingsLeavesMemoryFlat) {
         press(SSM_KEY_CLOSE);
     };
     // The allocator's per-thread caches fill during the first rounds; after them a leak grows
-    // with every round.
+    // with every round. Even the smallest leak, one 16-byte block a round, adds 320 bytes over
+    // 20 rounds; the slack below it absorbs a one-off allocation elsewhere in the process
+    // (seen under emulation).
     for (int i = 0; i < 10; ++i) round();
     const size_t before = mallinfo2().uordblks;
     for (int i = 0; i < 20; ++i) round();
-    EXPECT_EQ(mallinfo2().uordblks, before);
+    EXPECT_LE(mallinfo2().uordblks, before + 128) << "from " << before;
     EXPECT_EQ(XWM_GetFocus(), menu_);
 }
 
