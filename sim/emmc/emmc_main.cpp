@@ -20,6 +20,7 @@
 #include "emmc_device.h"
 #include "emmc_part.h"
 #include "seam.h"
+#include "sim_main.h"
 #include "sim_socket.h"
 
 namespace {
@@ -79,25 +80,15 @@ bool serve(int fd, veld::emmc::Part& part) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--root") == 0 && i + 1 < argc) {
-            ::setenv("VELD_ROOT", argv[++i], 1);
-        } else {
-            std::fprintf(stderr,
-                         "usage: veld_emmc --root DIR\n"
-                         "Serves the simulated replay-protected eMMC partition of the root and\n"
-                         "namespace (VELD_NS) on $VELD_ROOT/tmp/veld-sim/<ns>/emmc.sock; the part\n"
-                         "lives in $VELD_ROOT%s.\n",
-                         kPartFile);
-            return std::strcmp(argv[i], "--help") == 0 ? 0 : 2;
-        }
-    }
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGTERM);
-    sigaddset(&stop, SIGINT);
-    sigprocmask(SIG_BLOCK, &stop, nullptr);
-    const int signals = ::signalfd(-1, &stop, SFD_CLOEXEC);
+    const std::string usage = std::string(
+                                  "usage: veld_emmc --root DIR\n"
+                                  "Serves the simulated replay-protected eMMC partition of the root and\n"
+                                  "namespace (VELD_NS) on $VELD_ROOT/tmp/veld-sim/<ns>/emmc.sock; the part\n"
+                                  "lives in $VELD_ROOT") +
+                              kPartFile + ".\n";
+    if (const int status = veld::sim::parseCommandLine(argc, argv, usage.c_str()); status >= 0)
+        return status;
+    const int signals = veld::sim::stopSignals();
 
     const std::string partPath = veld::seam::path(kPartFile);
     std::error_code ec;

@@ -12,6 +12,7 @@
 #include "gpu_kernel.h"
 #include "gpu_profile.h"
 #include "gpu_server.h"
+#include "sim_main.h"
 #include "video_memory.h"
 
 namespace {
@@ -19,24 +20,19 @@ namespace {
 volatile sig_atomic_t gStop = 0;
 void onStop(int) { gStop = 1; }
 
-int usage() {
-    std::fprintf(stderr, "usage: veld_gpu --root DIR [--profile plain|old]\n");
-    return 2;
-}
+const char kUsage[] =
+    "usage: veld_gpu --root DIR [--profile plain|old]\n"
+    "Serves the simulated GPU kernel driver and video memory of the root and namespace\n"
+    "(VELD_NS) on $VELD_ROOT/tmp/veld-sim/<ns>/gpu.sock.\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string profileName = getenv("VELD_GPU_PROFILE") ? getenv("VELD_GPU_PROFILE") : "plain";
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--root") == 0 && i + 1 < argc) {
-            setenv("VELD_ROOT", argv[++i], 1);
-        } else if (std::strcmp(argv[i], "--profile") == 0 && i + 1 < argc) {
-            profileName = argv[++i];
-        } else {
-            return usage();
-        }
-    }
+    if (const int status =
+            veld::sim::parseCommandLine(argc, argv, kUsage, {{"--profile", &profileName}});
+        status >= 0)
+        return status;
     const veld::gpusim::ChipProfile* profile = veld::gpusim::findProfile(profileName);
     if (!profile) {
         std::fprintf(stderr, "veld_gpu: unknown chip profile %s (plain, old)\n",

@@ -29,6 +29,7 @@
 
 #include "seam.h"
 #include "se_device.h"
+#include "sim_main.h"
 #include "sim_socket.h"
 #include "tw_world.h"
 
@@ -309,23 +310,12 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--root") == 0 && i + 1 < argc) {
-            ::setenv("VELD_ROOT", argv[++i], 1);
-        } else {
-            std::fprintf(stderr,
-                         "usage: veld_tw --root DIR\n"
-                         "Serves the simulated trusted world and secure-engine device of the root\n"
-                         "and namespace (VELD_NS) on $VELD_ROOT/tmp/veld-sim/<ns>/tw.sock.\n");
-            return std::strcmp(argv[i], "--help") == 0 ? 0 : 2;
-        }
-    }
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGTERM);
-    sigaddset(&stop, SIGINT);
-    sigprocmask(SIG_BLOCK, &stop, nullptr);
-    const int signals = ::signalfd(-1, &stop, SFD_CLOEXEC);
+    static const char kUsage[] =
+        "usage: veld_tw --root DIR\n"
+        "Serves the simulated trusted world and secure-engine device of the root\n"
+        "and namespace (VELD_NS) on $VELD_ROOT/tmp/veld-sim/<ns>/tw.sock.\n";
+    if (const int status = sim::parseCommandLine(argc, argv, kUsage); status >= 0) return status;
+    const int signals = sim::stopSignals();
 
     const int windowFd = ::memfd_create("veld-tw-window", MFD_CLOEXEC);
     if (windowFd < 0 || ::ftruncate(windowFd, tw::kWindowSize) != 0) {
