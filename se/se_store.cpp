@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -328,13 +330,18 @@ St initializeStore(ProcessRecord& p) {
         if (!readCopy(f.fd(), work, kMainOffset, mask)) return St::Fail;
         if ((st = copyValid(p, work, valid)) != St::Ok) return st;
         if (valid) {
-            std::vector<uint8_t> backup(kImageBytes);
-            if (!readCopy(f.fd(), backup.data(), kBackupOffset, mask)) return St::Fail;
-            if (std::memcmp(backup.data(), work, imageUsage(work)) == 0) {
-                loaded(p);
-                return St::Ok;
+            // Without memory for the comparison the backup is rewritten from the valid main.
+            std::unique_ptr<uint8_t[]> backup(new (std::nothrow) uint8_t[kImageBytes]);
+            if (!backup) {
+                SE_LOG(1, "%s: Not enough memory - force update Backup\n", __func__);
+            } else {
+                if (!readCopy(f.fd(), backup.get(), kBackupOffset, mask)) return St::Fail;
+                if (std::memcmp(backup.get(), work, imageUsage(work)) == 0) {
+                    loaded(p);
+                    return St::Ok;
+                }
+                SE_LOG(1, "Backup is broken! Restoring...\n");
             }
-            SE_LOG(1, "Backup is broken! Restoring...\n");
             writeMain = false;
         } else {
             SE_LOG(1, "Main is broken! Restoring...\n");
