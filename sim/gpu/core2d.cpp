@@ -95,6 +95,11 @@ uint8_t* Core2D::plane(uint32_t gpuAddress, uint32_t stride, const Area& m, uint
     const uint64_t bytes = uint64_t(m.height() - 1) * stride + uint64_t(m.width()) * bytesPerPixel;
     // Rows that overlap (a stride below the row's bytes) would write one pixel twice.
     const bool rowsOverlap = m.height() > 1 && stride < uint64_t(m.right) * bytesPerPixel;
+    if (gpuAddress >= kUserWindowBase && user_ && !rowsOverlap) {
+        if (uint8_t* staged = user_(gpuAddress, first, bytes)) return staged;
+        fault_("2D access outside the mapped user memory", first, bytes);
+        return nullptr;
+    }
     if (gpuAddress < kGpuBase || rowsOverlap || !inside_(first - kGpuBase, bytes)) {
         fault_("2D access outside the allocated video memory", first, bytes);
         return nullptr;

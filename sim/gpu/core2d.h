@@ -32,6 +32,11 @@ public:
     using Fault = std::function<void(const char* what, uint64_t a, uint64_t b)>;
 
     Core2D(uint8_t* memory, const ChipProfile& profile, Inside inside, Fault fault);
+    // Planes in the user-memory window (user memory mapped into the GPU): `user(address, first,
+    // bytes)` gives where the byte at GPU address `address` is staged when [first, first +
+    // bytes) lies in one mapping that also holds `address`, else null.
+    using UserMemory = std::function<uint8_t*(uint64_t address, uint64_t first, uint64_t bytes)>;
+    void setUserMemory(UserMemory user) { user_ = std::move(user); }
 
     void execute(const std::vector<Command>& commands);
 
@@ -80,6 +85,7 @@ private:
     const ChipProfile& profile_;
     Inside inside_;
     Fault fault_;
+    UserMemory user_;
     std::vector<uint32_t> registers_;
     uint32_t rotation_ = 0;
     SourceBank banks_[8];

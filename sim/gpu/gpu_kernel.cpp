@@ -76,7 +76,42 @@ GpuKernel::GpuKernel(VideoMemory& memory, const ChipProfile& profile)
       nodes_(1),
       core_(memory.bytes(), profile,
             [this](uint64_t offset, uint64_t bytes) { return insideNode(offset, bytes); },
-            [this](const char* what, uint64_t a, uint64_t b) { fault(what, a, b); }) {}
+            [this](const char* what, uint64_t a, uint64_t b) { fault(what, a, b); }) {
+    core_.setUserMemory([this](uint64_t address, uint64_t first, uint64_t bytes) {
+        return stageUserMemory(address, first, bytes);
+    });
+}
+
+uint8_t* GpuKernel::stageUserMemory(uint64_t address, uint64_t first, uint64_t bytes) {
+    auto it = userMappings_.upper_bound(std::min(address, first));
+    if (it == userMappings_.begin()) return nullptr;
+    --it;
+    const uint64_t gpu = it->first, end = gpu + it->second.bytes;
+    if (address >= end || first + bytes > end || bytes == 0) return nullptr;
+    for (StagedMapping& s : staged_)
+        if (s.gpu == gpu) return s.pixels.data() + (address - gpu);
+    StagedMapping s{gpu, &it->second, std::vector<uint8_t>(it->second.bytes), {}};
+    if (!ProcessMemory::read(it->second.pid, it->second.address, s.original.data(), s.original.size())) {
+        fault("user memory no longer readable in its process", it->second.address, it->second.bytes);
+        return nullptr;
+    }
+    s.pixels = s.original;
+    staged_.push_back(std::move(s));
+    return staged_.back().pixels.data() + (address - gpu);
+}
+
+void GpuKernel::writeBackUserMemory() {
+    for (const StagedMapping& s : staged_) {
+        const uint8_t* before = s.original.data();
+        const uint8_t* after = s.pixels.data();
+        size_t lo = 0, hi = s.pixels.size();
+        while (lo < hi && before[lo] == after[lo]) ++lo;
+        while (hi > lo && before[hi - 1] == after[hi - 1]) --hi;
+        if (lo < hi && !ProcessMemory::write(s.mapping->pid, s.mapping->address + lo, after + lo, hi - lo))
+            fault("user memory no longer writable in its process", s.mapping->address + lo, hi - lo);
+    }
+    staged_.clear();
+}
 
 bool GpuKernel::insideNode(uint64_t offset, uint64_t bytes) const {
     for (const Node& n : nodes_)
@@ -98,6 +133,7 @@ int32_t GpuKernel::runStream(std::span<const uint32_t> words) {
     }
     lastStream_.assign(words.begin(), words.end());
     core_.execute(commands);
+    writeBackUserMemory();
     return gcvSTATUS_OK;
 }
 

@@ -86,6 +86,15 @@ private:
         uint32_t pid;
         uint64_t address, bytes, windowOffset;
     };
+    // A user mapping that a stream touches is copied in whole for the stream's run and the
+    // bytes the core changed are written back afterwards (a kernel would map its pages).
+    struct StagedMapping {
+        uint64_t gpu;  // its first GPU address
+        const UserMapping* mapping;
+        std::vector<uint8_t> original, pixels;
+    };
+    uint8_t* stageUserMemory(uint64_t address, uint64_t first, uint64_t bytes);
+    void writeBackUserMemory();
 
     void fault(const char* what, uint64_t a = 0, uint64_t b = 0);
     int32_t dispatch(const Client& client, gcsIO_REQUEST& r, bool deferred);
@@ -122,6 +131,7 @@ private:
     uint64_t signalEpoch_ = 0;
     RangeAllocator userWindow_{PoolRange{0, kUserWindowBytes}};
     std::map<uint64_t, UserMapping> userMappings_;  // GPU address -> mapping
+    std::vector<StagedMapping> staged_;              // during one stream's run
     std::map<uint32_t, std::vector<uint8_t>> sharedBuffers_;
     uint32_t nextSharedBuffer_ = 1;
     std::map<uint32_t, uint32_t> contexts_;  // handle -> pid

@@ -248,6 +248,43 @@ TEST_F(Engine2D, UserSurfacesMapOnceAndUnmapAfterTheirCommands) {
     gcoSURF_Destroy(kernel);
 }
 
+// The 2D core reaches user memory through its mapping: a clear lands in the caller's buffer,
+// and a blit reads one user buffer into another, scaled and in another rectangle.
+TEST_F(Engine2D, TheCoreDrawsIntoAndReadsFromUserMemory) {
+    const uint64_t faults = GpuSimulator::counter("faults");
+    std::vector<uint32_t> source(16 * 8), target(32 * 8, 0x11111111u);
+    for (size_t i = 0; i < source.size(); ++i) source[i] = 0xFF000000u | uint32_t(i * 0x010203u);
+    gcoSURF from = nullptr, to = nullptr;
+    ASSERT_EQ(gcoSURF_Construct(nullptr, 16, 8, 1, 6, 212, GAL_POOL_USER, &from), gcvSTATUS_OK);
+    ASSERT_EQ(gcoSURF_Construct(nullptr, 32, 8, 1, 6, 212, GAL_POOL_USER, &to), gcvSTATUS_OK);
+    ASSERT_EQ(gcoSURF_MapUserSurface(from, 64, source.data(), 0xFFFFFFFFu), gcvSTATUS_OK);
+    ASSERT_EQ(gcoSURF_MapUserSurface(to, 64, target.data(), 0xFFFFFFFFu), gcvSTATUS_OK);
+
+    const gcsRECT left{0, 0, 16, 8}, right{16, 0, 32, 8};
+    ASSERT_EQ(gcoSURF_Clear2D(to, 1, &left, 0xFF336699u), gcvSTATUS_OK);
+    ASSERT_EQ(gcoSURF_Blit(from, to, 1, &left, &right, nullptr, 0xCC, 0xCC, 0, 0, nullptr, 0),
+              gcvSTATUS_OK);
+    ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 32; ++x) {
+            const uint32_t want = x < 16 ? 0xFF336699u : source[size_t(y) * 16 + size_t(x - 16)];
+            ASSERT_EQ(target[size_t(y) * 32 + size_t(x)], want) << "at " << x << ", " << y;
+        }
+    EXPECT_EQ(GpuSimulator::counter("faults"), faults);
+
+    // A rectangle beyond the mapped buffer is a fault and leaves the buffer as it was.
+    const std::vector<uint32_t> before = target;
+    const gcsRECT beyond{0, 0, 32, 8};
+    ASSERT_EQ(gcoSURF_Blit(from, to, 1, &beyond, &beyond, nullptr, 0xCC, 0xCC, 0, 0, nullptr, 0),
+              gcvSTATUS_OK);
+    ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+    EXPECT_EQ(GpuSimulator::counter("faults"), faults + 1);
+    EXPECT_EQ(target, before);
+    gcoSURF_Destroy(from);
+    gcoSURF_Destroy(to);
+    ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+}
+
 // Destroying a surface whose clear has not run yet: the memory stays until the commands that
 // use it have run, then goes back to the kernel.
 TEST_F(Engine2D, DestroyReleasesMemoryOnlyAfterItsCommandsRan) {
