@@ -121,8 +121,12 @@ gceSTATUS emitTarget(Writer& w, const Operation& op) {
     gco2D e = op.e;
     const gal::Target& t = e->target;
     const gal::Format2D* f = gal::format2D(e->targetFormat);
-    // Packed YUV targets convert back in the engine's colour mode; planar ones are not drawn.
-    if (!f || f->code == 102 || (f->yuv && (f->planes > 1 || op.command == gcv2D_LINE)))
+    // YUV targets convert back in the engine's colour mode; lines do not draw into them, and
+    // planar ones take clears and blits only, unrotated.
+    if (!f || f->code == 102 || (f->yuv && op.command == gcv2D_LINE)) return gcvSTATUS_NOT_SUPPORTED;
+    if (f->planes > 1 && ((op.command != gcv2D_CLEAR && op.command != gcv2D_BLT &&
+                           op.command != gcv2D_MULTI_SOURCE_BLT) ||
+                          t.rotation != 0))
         return gcvSTATUS_NOT_SUPPORTED;
     if (f->yuv) {
         if (e->yuvMode > 3) return gcvSTATUS_NOT_SUPPORTED;
@@ -141,6 +145,7 @@ gceSTATUS emitTarget(Writer& w, const Operation& op) {
         TRY(w.load(GAL_STATE_LUT_TARGET, 256, e->lookupTables[1]));
     }
     TRY(w.load(GAL_STATE_TARGET_CONFIG, {config}));
+    if (f->planes > 1) TRY(gcoHARDWARE_SetMultiTarget(op.hw, f->code, t.addresses, t.strides));
     TRY(w.load(GAL_STATE_TARGET_HEIGHT, {t.height & 0xFFFF}));
     TRY(w.load(GAL_STATE_TARGET_KEY_LOW, {t.keyLow}));
     TRY(w.load(GAL_STATE_TARGET_KEY_HIGH, {t.keyHigh}));
