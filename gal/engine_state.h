@@ -203,6 +203,11 @@ gceSTATUS checkFilterRects(gco2D engine, const gcsRECT* sourceRect, const gcsREC
 // The kernels, stretch factors and start of both passes of a filter blit.
 gceSTATUS filterPasses(gco2D engine, const gcsRECT& sourceRect, const gcsRECT& destRect,
                        const gcsRECT& sub, FilterPass& horizontal, FilterPass& vertical);
+// Both passes through the engine's intermediate surface, the horizontal one over source rows
+// [firstRow, endRow) of the source rectangle only (the rows the vertical taps reach).
+gceSTATUS twoPassFilter(gcoHARDWARE hw, gco2D engine, const gcsRECT& sourceRect,
+                        const gcsRECT& destRect, const gcsRECT& sub, uint32_t firstRow,
+                        uint32_t endRow, const FilterPass& horizontal, const FilterPass& vertical);
 // One pass straight from the current source's rectangle `sourceRect` into the target over
 // `area`, as a plain copy; the engine's settings are given back afterwards.
 gceSTATUS directFilterPass(gcoHARDWARE hw, gco2D engine, uint32_t command,

@@ -214,6 +214,50 @@ gceSTATUS checkFilterRects(gco2D e, const gcsRECT* sourceRect, const gcsRECT* de
     return gcvSTATUS_OK;
 }
 
+// The horizontal pass filters source rows [firstRow, endRow) of the source rectangle into the
+// same rows of the intermediate surface (as tall as the source rectangle, so that the vertical
+// taps clamp at its edges), the vertical pass that surface into the sub-rectangle.
+gceSTATUS twoPassFilter(gcoHARDWARE hw, gco2D e, const gcsRECT& sourceRect, const gcsRECT& destRect,
+                        const gcsRECT& sub, uint32_t firstRow, uint32_t endRow,
+                        const FilterPass& horizontal, const FilterPass& vertical) {
+    const uint32_t sh = uint32_t(sourceRect.bottom - sourceRect.top);
+    const uint32_t width = uint32_t(sub.right - sub.left);
+    if (firstRow >= endRow || endRow > sh) return gcvSTATUS_INVALID_ARGUMENT;
+    uint32_t address = 0, stride = 0;
+    TRY(intermediate(e, width, sh, address, stride));
+    PassScope scope(e, gcsRECT{sourceRect.left, sourceRect.top + int32_t(firstRow), sourceRect.right,
+                               sourceRect.top + int32_t(endRow)});
+    Target buffer{};
+    buffer.format = kIntermediateFormat;
+    buffer.planes = 1;
+    buffer.addresses[0] = address;
+    buffer.strides[0] = stride;
+    buffer.width = width;
+    buffer.height = sh;
+    e->target = buffer;
+    e->targetFormat = kIntermediateFormat;
+    TRY(startFilterPass(hw, e, gcv2D_HOR_FILTER,
+                        gcsRECT{0, int32_t(firstRow), int32_t(width), int32_t(endRow)}, horizontal));
+    SourceSlot& second = scope.slot();
+    second.type = kSourceColor;
+    second.format = kIntermediateFormat;
+    second.planes = 1;
+    second.addresses[0] = address;
+    second.strides[0] = stride;
+    second.addresses[1] = second.addresses[2] = second.strides[1] = second.strides[2] = 0;
+    second.rotation = 0;
+    second.tiling = 1;
+    second.width = width;
+    second.height = sh;
+    second.rect = gcsRECT{0, 0, int32_t(width), int32_t(sh)};
+    second.yuvMode = 0;
+    e->target = scope.target();
+    e->targetFormat = scope.targetFormat();
+    const gcsRECT area{destRect.left + sub.left, destRect.top + sub.top, destRect.left + sub.right,
+                       destRect.top + sub.bottom};
+    return startFilterPass(hw, e, gcv2D_VER_FILTER, area, vertical);
+}
+
 gceSTATUS directFilterPass(gcoHARDWARE hw, gco2D e, uint32_t command, const gcsRECT& sourceRect,
                            const gcsRECT& area, const FilterPass& pass) {
     PassScope scope(e, sourceRect);
@@ -230,42 +274,8 @@ gceSTATUS gcoHARDWARE_FilterBlit(gcoHARDWARE hw, gco2D e, const gcsRECT* sourceR
     TRY(gal::checkFilterRects(e, sourceRect, destRect, destSubRect, sub));
     gal::FilterPass horizontal, vertical;
     TRY(gal::filterPasses(e, *sourceRect, *destRect, sub, horizontal, vertical));
-    const uint32_t sh = uint32_t(sourceRect->bottom - sourceRect->top);
-    const uint32_t width = uint32_t(sub.right - sub.left);
-    uint32_t address = 0, stride = 0;
-    TRY(intermediate(e, width, sh, address, stride));
-
-    // The horizontal pass filters the source rectangle into the intermediate surface, the
-    // vertical pass that surface into the target.
-    PassScope scope(e, *sourceRect);
-    gal::Target buffer{};
-    buffer.format = kIntermediateFormat;
-    buffer.planes = 1;
-    buffer.addresses[0] = address;
-    buffer.strides[0] = stride;
-    buffer.width = width;
-    buffer.height = sh;
-    e->target = buffer;
-    e->targetFormat = kIntermediateFormat;
-    const gcsRECT whole{0, 0, int32_t(width), int32_t(sh)};
-    TRY(gal::startFilterPass(hw, e, gcv2D_HOR_FILTER, whole, horizontal));
-    gal::SourceSlot& second = scope.slot();
-    second.type = gal::kSourceColor;
-    second.format = kIntermediateFormat;
-    second.planes = 1;
-    second.addresses[0] = address;
-    second.strides[0] = stride;
-    second.addresses[1] = second.addresses[2] = second.strides[1] = second.strides[2] = 0;
-    second.rotation = 0;
-    second.tiling = 1;
-    second.width = width;
-    second.height = sh;
-    second.rect = whole;
-    e->target = scope.target();
-    e->targetFormat = scope.targetFormat();
-    const gcsRECT area{destRect->left + sub.left, destRect->top + sub.top,
-                       destRect->left + sub.right, destRect->top + sub.bottom};
-    return gal::startFilterPass(hw, e, gcv2D_VER_FILTER, area, vertical);
+    return gal::twoPassFilter(hw, e, *sourceRect, *destRect, sub, 0,
+                              uint32_t(sourceRect->bottom - sourceRect->top), horizontal, vertical);
 }
 
 gceSTATUS gco2D_FilterBlitEx2(gco2D e, const uint32_t* sourceAddresses, uint32_t sourceAddressCount,

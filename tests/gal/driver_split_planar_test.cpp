@@ -1,7 +1,7 @@
 // Split filter blits, planar YUV targets and the monochrome blit from memory, end to end: the
 // driver's engine, the command stream and the simulated 2D core against the reference renderer
 // (tests/gal_reference). A split filter blit must give the pixels of the plain two passes with
-// one draw instead of two; planar YUV targets must hold, within one step per sample, the luma of
+// less work (one draw instead of two, or fewer source rows); planar YUV targets must hold, within one step per sample, the luma of
 // each drawn pixel and the average chroma of each sample's drawn pixels; gco2D_MonoBlitEx must
 // draw its stream's bits from (x, y) on into every rectangle through the two ROPs.
 #include <gtest/gtest.h>
@@ -49,33 +49,41 @@ struct SplitCase {
     uint32_t sourceFormat;
     galref::Rect source, dest, sub;
     uint32_t type, kernelH, kernelV;
-    bool split;  // one draw straight into the target, else the plain two passes
+    uint32_t draws;     // 1: one pass straight into the target; 2 per stripe: both passes
+    bool fewerRows;     // the horizontal pass over the rows the vertical taps reach only
+    uint32_t width = 64, height = 48;  // of both surfaces
 };
 
-TEST_F(DriverSplitPlanar, SplitFilterBlitsEqualTheTwoPassReferenceWithOneDraw) {
+TEST_F(DriverSplitPlanar, SplitFilterBlitsEqualTheTwoPassReferenceWithLessWork) {
     std::mt19937 random(53);
     gco2D e = engine();
     const uint64_t faults = GpuSimulator::counter("faults");
     const SplitCase cases[] = {
         // Equal heights: the horizontal pass alone (sinc at scale 1 has a unit last phase).
-        {212, {0, 0, 64, 40}, {2, 3, 42, 43}, {0, 0, 40, 40}, 0, 5, 5, true},
-        {212, {5, 2, 60, 38}, {0, 1, 31, 37}, {3, 4, 27, 30}, 0, 9, 7, true},
+        {212, {0, 0, 64, 40}, {2, 3, 42, 43}, {0, 0, 40, 40}, 0, 5, 5, 1, false},
+        {212, {5, 2, 60, 38}, {0, 1, 31, 37}, {3, 4, 27, 30}, 0, 9, 7, 1, false},
         // Equal widths: the vertical pass alone, from a sub-rectangle's columns.
-        {212, {2, 3, 50, 43}, {1, 1, 49, 21}, {5, 2, 40, 19}, 0, 7, 5, true},
-        {209, {0, 0, 33, 48}, {10, 0, 43, 30}, {0, 0, 33, 30}, 1, 1, 3, true},
+        {212, {2, 3, 50, 43}, {1, 1, 49, 21}, {5, 2, 40, 19}, 0, 7, 5, 1, false},
+        {209, {0, 0, 33, 48}, {10, 0, 43, 30}, {0, 0, 33, 30}, 1, 1, 3, 1, false},
         // Multi-plane and packed YUV sources.
-        {504, {0, 0, 64, 48}, {0, 0, 40, 48}, {1, 3, 39, 45}, 0, 5, 5, true},
-        {502, {4, 2, 36, 46}, {0, 0, 32, 24}, {0, 0, 32, 24}, 0, 3, 5, true},
-        {503, {0, 0, 64, 40}, {0, 2, 30, 42}, {2, 0, 28, 40}, 0, 5, 5, true},
-        {500, {0, 0, 48, 30}, {4, 4, 52, 20}, {0, 0, 48, 16}, 0, 5, 9, true},
-        // Equal extents with a box of three taps filter: both passes.
-        {212, {0, 0, 64, 40}, {0, 0, 40, 40}, {0, 0, 40, 40}, 1, 3, 3, false},
-        // Both directions scale.
-        {212, {0, 0, 64, 48}, {0, 0, 32, 24}, {0, 0, 32, 24}, 0, 5, 5, false},
-        {506, {0, 0, 64, 48}, {3, 1, 33, 23}, {4, 0, 30, 20}, 0, 5, 3, false},
+        {504, {0, 0, 64, 48}, {0, 0, 40, 48}, {1, 3, 39, 45}, 0, 5, 5, 1, false},
+        {502, {4, 2, 36, 46}, {0, 0, 32, 24}, {0, 0, 32, 24}, 0, 3, 5, 1, false},
+        {503, {0, 0, 64, 40}, {0, 2, 30, 42}, {2, 0, 28, 40}, 0, 5, 5, 1, false},
+        {500, {0, 0, 48, 30}, {4, 4, 52, 20}, {0, 0, 48, 16}, 0, 5, 9, 1, false},
+        // Both directions scale, the sub-rectangle a band of the destination: the rows its taps
+        // reach only (at the top edge, in the middle, at the bottom edge).
+        {212, {0, 0, 64, 48}, {0, 0, 32, 24}, {0, 0, 32, 6}, 0, 5, 5, 2, true},
+        {212, {3, 1, 61, 47}, {2, 2, 40, 40}, {4, 15, 30, 22}, 0, 9, 9, 2, true},
+        {503, {0, 0, 64, 48}, {0, 0, 30, 20}, {2, 17, 28, 20}, 1, 5, 3, 2, true},
+        // A destination wider than a stripe.
+        {212, {0, 0, 2200, 16}, {0, 0, 2100, 8}, {0, 0, 2100, 8}, 0, 5, 5, 4, false, 2208, 16},
+        // Equal extents with a box of three taps filter; whole destinations: the plain passes.
+        {212, {0, 0, 64, 40}, {0, 0, 40, 40}, {0, 0, 40, 40}, 1, 3, 3, 2, false},
+        {212, {0, 0, 64, 48}, {0, 0, 32, 24}, {0, 0, 32, 24}, 0, 5, 5, 2, false},
+        {506, {0, 0, 64, 48}, {3, 1, 33, 23}, {4, 0, 30, 20}, 0, 5, 3, 2, false},
     };
     for (const SplitCase& c : cases) {
-        PlanarSurface source(64, 48, c.sourceFormat, random), target(64, 48, 212, random);
+        PlanarSurface source(c.width, c.height, c.sourceFormat, random), target(c.width, c.height, 212, random);
         std::vector<uint8_t> expected(target.base(), target.base() + target.bytes);
         galref::FilterKernel horizontal{}, vertical{};
         ASSERT_TRUE(galref::filterKernel(c.type, c.kernelH, uint32_t(c.source.width()),
@@ -88,7 +96,7 @@ TEST_F(DriverSplitPlanar, SplitFilterBlitsEqualTheTwoPassReferenceWithOneDraw) {
         ASSERT_EQ(gco2D_SetKernelSize(e, uint8_t(c.kernelH), uint8_t(c.kernelV)), gcvSTATUS_OK);
         ASSERT_EQ(gco2D_SetFilterType(e, c.type), gcvSTATUS_OK);
         const gcsRECT src = rect(c.source), dst = rect(c.dest), sub = rect(c.sub);
-        const uint64_t draws = GpuSimulator::counter("draws");
+        const auto before = GpuSimulator::counters();
         ASSERT_EQ(gco2D_FilterBlitEx(e, source.addresses[0], source.strides[0], source.addresses[1],
                                      source.strides[1], source.addresses[2], source.strides[2],
                                      c.sourceFormat, 0, source.width, source.height, &src,
@@ -96,12 +104,21 @@ TEST_F(DriverSplitPlanar, SplitFilterBlitsEqualTheTwoPassReferenceWithOneDraw) {
                                      target.height, &dst, &sub),
                   gcvSTATUS_OK);
         ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+        auto after = GpuSimulator::counters();
         const std::string name = galref::formatName(c.sourceFormat) + " (" + std::to_string(c.source.left) +
                                  "," + std::to_string(c.source.top) + "," + std::to_string(c.source.right) +
                                  "," + std::to_string(c.source.bottom) + ")->(" + std::to_string(c.dest.left) +
                                  "," + std::to_string(c.dest.top) + "," + std::to_string(c.dest.right) + "," +
-                                 std::to_string(c.dest.bottom) + ")";
-        EXPECT_EQ(GpuSimulator::counter("draws") - draws, c.split ? 1u : 2u) << name;
+                                 std::to_string(c.dest.bottom) + ") sub (" + std::to_string(c.sub.left) + "," +
+                                 std::to_string(c.sub.top) + "," + std::to_string(c.sub.right) + "," +
+                                 std::to_string(c.sub.bottom) + ")";
+        EXPECT_EQ(after["draws"] - before.at("draws"), c.draws) << name;
+        // The plain passes write the sub-rectangle's width times every source row, then the
+        // sub-rectangle.
+        const uint64_t plain = uint64_t(c.sub.width()) * uint64_t(c.source.height() + c.sub.height());
+        if (c.draws == 2) {
+            EXPECT_EQ(after["pixels"] - before.at("pixels") < plain, c.fewerRows) << name;
+        }
         EXPECT_EQ(galref::compareSurfaces("filter blit " + name, target.view(expected.data()),
                                           target.view(target.base())),
                   "");
