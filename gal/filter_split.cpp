@@ -77,10 +77,13 @@ gceSTATUS split(gcoHARDWARE hw, gco2D e, const gcsRECT* sourceRect, const gcsREC
     // of the sub-rectangle reach, and destinations wider than a stripe in stripes.
     uint32_t first = 0, end = 0;
     reachedRows(vertical, uint32_t(s.bottom - s.top), sub, first, end);
-    const int32_t width = sub.right - sub.left;
-    if (first == 0 && end == uint32_t(s.bottom - s.top) && width <= kStripeWidth) return gcvSTATUS_SKIP;
-    for (int32_t x = sub.left; x < sub.right; x += kStripeWidth) {
-        const gcsRECT stripe{x, sub.top, std::min(x + kStripeWidth, sub.right), sub.bottom};
+    // A YUV target keeps its chroma pairs whole: it is not cut into stripes.
+    const gal::Format2D* target = gal::format2D(e->targetFormat);
+    const int32_t stripeWidth = target && target->yuv ? sub.right - sub.left : kStripeWidth;
+    if (first == 0 && end == uint32_t(s.bottom - s.top) && sub.right - sub.left <= stripeWidth)
+        return gcvSTATUS_SKIP;
+    for (int32_t x = sub.left; x < sub.right; x += stripeWidth) {
+        const gcsRECT stripe{x, sub.top, std::min(x + stripeWidth, sub.right), sub.bottom};
         gal::FilterPass h = horizontal, v = vertical;
         h.start = v.start = uint32_t(stripe.left) | uint32_t(stripe.top) << 16;
         const gceSTATUS status = gal::twoPassFilter(hw, e, s, d, stripe, first, end, h, v);

@@ -122,12 +122,13 @@ gceSTATUS emitTarget(Writer& w, const Operation& op) {
     const gal::Target& t = e->target;
     const gal::Format2D* f = gal::format2D(e->targetFormat);
     // YUV targets convert back in the engine's colour mode; lines do not draw into them, and
-    // planar ones take clears and blits only, unrotated.
+    // planar ones take clears and blits only, unrotated, and need their chroma planes set
+    // (gco2D_SetGenericTarget).
     if (!f || f->code == 102 || (f->yuv && op.command == gcv2D_LINE)) return gcvSTATUS_NOT_SUPPORTED;
     if (f->planes > 1 && ((op.command != gcv2D_CLEAR && op.command != gcv2D_BLT &&
                            op.command != gcv2D_MULTI_SOURCE_BLT) ||
-                          t.rotation != 0))
-        return gcvSTATUS_NOT_SUPPORTED;
+                          t.rotation != 0 || t.planes < f->planes))
+        return gcvSTATUS_NOT_SUPPORTED;  // a target set without its chroma planes included
     if (f->yuv) {
         if (e->yuvMode > 3) return gcvSTATUS_NOT_SUPPORTED;
         if (e->yuvMode >= 2) TRY(emitConversionTable(w, GAL_STATE_CSC_RGB_TO_YUV, e->coefficients[1]));

@@ -199,7 +199,7 @@ TEST_F(DriverSplitPlanar, BlitsIntoPlanarYuvTargetsConvertEachPixelAndAverageChr
     EXPECT_EQ(GpuSimulator::counter("faults"), faults);
 }
 
-TEST_F(DriverSplitPlanar, MultiSourceBlitsAndConversionsReachPlanarTargetsWithTheirPlanes) {
+TEST_F(DriverSplitPlanar, MultiSourceBlitsConversionsAndClearsReachPlanarTargetsWithTheirPlanes) {
     std::mt19937 random(67);
     gco2D e = engine();
     const uint64_t faults = GpuSimulator::counter("faults");
@@ -237,6 +237,17 @@ TEST_F(DriverSplitPlanar, MultiSourceBlitsAndConversionsReachPlanarTargetsWithTh
                                              target.view(target.base()), 1),
                   "");
         ASSERT_EQ(gco2D_SetYUVColorMode(e, 0x80000000u), gcvSTATUS_OK);
+        // A clear: one colour, converted once, over odd edges.
+        const galref::Rect cleared{7, 3, 20, 26};
+        ASSERT_EQ(galref::writeYuvArea(target.view(expected.data()), cleared, galref::YuvMode::Bt601,
+                                       [](uint32_t, uint32_t) { return true; },
+                                       [](uint32_t, uint32_t) { return 0xFF3080C0u; }),
+                  galref::Status::Ok);
+        const gcsRECT clearRect = rect(cleared);
+        ASSERT_EQ(gco2D_Clear(e, 1, &clearRect, 0xFF3080C0u, 0xCC, 0xCC, format), gcvSTATUS_OK);
+        ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+        EXPECT_EQ(galref::compareYuvSurfaces("clear", target.view(expected.data()), target.view(target.base()), 1),
+                  "");
     }
     EXPECT_EQ(GpuSimulator::counter("faults"), faults);
 }
@@ -252,6 +263,10 @@ TEST_F(DriverSplitPlanar, PlanarTargetsRefuseWhatTheyCannotTake) {
     EXPECT_EQ(gco2D_StretchBlit(e, 1, &area, 0xCC, 0xCC, 504), gcvSTATUS_INVALID_ARGUMENT);
     EXPECT_EQ(gco2D_ColorLine(e, 1, &line, 0xFF00FF00u, 0xF0, 0xF0, 504), gcvSTATUS_NOT_SUPPORTED);
     ASSERT_EQ(gcoSURF_Set2DTarget(target.surface, 1), gcvSTATUS_OK);
+    EXPECT_EQ(gco2D_Blit(e, 1, &area, 0xCC, 0xCC, 504), gcvSTATUS_NOT_SUPPORTED);
+    // A target given by its luma plane alone has no chroma planes to write.
+    ASSERT_EQ(gco2D_SetTargetEx(e, target.addresses[0], target.strides[0], 0, target.width, target.height),
+              gcvSTATUS_OK);
     EXPECT_EQ(gco2D_Blit(e, 1, &area, 0xCC, 0xCC, 504), gcvSTATUS_NOT_SUPPORTED);
     const uint32_t addresses[3] = {target.addresses[0], target.addresses[1], 0};
     EXPECT_EQ(gcoHARDWARE_SetMultiTarget(nullptr, 212, addresses, target.strides), gcvSTATUS_NOT_SUPPORTED);
