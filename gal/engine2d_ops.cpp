@@ -35,6 +35,11 @@ uint32_t monoBit(const uint8_t* bits, uint32_t stride, uint32_t x, uint32_t y) {
     return bits[size_t(y) * stride + x / 8] >> (7 - x % 8) & 1u;
 }
 
+bool destinationValid(const gcsRECT& d) {
+    return d.left >= 0 && d.top >= 0 && d.left < d.right && d.top < d.bottom &&
+           d.right < 0x10000 && d.bottom < 0x10000;
+}
+
 uint32_t packBits(uint32_t packing) { return packing == 0 ? 8 : packing == 1 ? 16 : 32; }
 
 // Bytes per row of a stream `width` pixels wide in whole packing units.
@@ -44,6 +49,49 @@ uint32_t streamStride(uint32_t width, uint32_t packing) {
 }
 
 }  // namespace
+
+namespace gal {
+
+gceSTATUS monoStream(gcoHARDWARE hw, gco2D e, const uint8_t* bits, uint32_t inStride,
+                     uint32_t streamX, uint32_t streamY, const gcsRECT& d, uint32_t streamPacking) {
+    SourceSlot& s = currentSource(e);
+    const uint32_t width = uint32_t(d.right - d.left), height = uint32_t(d.bottom - d.top);
+    const uint32_t packing = s.type == kSourceMasked ? s.monoPacking : streamPacking;
+    if (s.type == kSourceMono) s.monoPacking = streamPacking;
+    const uint32_t outStride = streamStride(width, packing);
+    // Pieces of at most 2047 words; on chips whose 2D frames stay in one 4 KB page, of at most
+    // half a page.
+    gcoHARDWARE resolved = nullptr;
+    const gceSTATUS found = hardwareOf(hw, resolved);
+    if (found < 0) return found;
+    const uint32_t maxBytes = resolved->pageLimited ? 2048u : 2047u * 4;
+    if (outStride > maxBytes) return gcvSTATUS_NOT_SUPPORTED;
+    const uint32_t rowsPerPiece = std::max(1u, maxBytes / outStride);
+    const gcsRECT savedSource = s.rect;
+    std::vector<uint8_t> piece;
+    gceSTATUS status = gcvSTATUS_OK;
+    for (uint32_t y0 = 0; y0 < height && status >= 0; y0 += rowsPerPiece) {
+        const uint32_t rows = std::min(rowsPerPiece, height - y0);
+        const uint32_t bytes = (rows * outStride + 3) & ~3u;
+        piece.assign(bytes, 0);
+        for (uint32_t y = 0; y < rows; ++y)
+            for (uint32_t x = 0; x < width; ++x)
+                if (monoBit(bits, inStride, streamX + x, streamY + y0 + y))
+                    piece[y * outStride + x / 8] |= uint8_t(0x80u >> (x % 8));
+        gcsRECT dest{d.left, d.top + int32_t(y0), d.right, d.top + int32_t(y0 + rows)};
+        // A masked source's colour pixels follow the rows of the piece.
+        if (s.type == kSourceMasked) {
+            s.rect = savedSource;
+            s.rect.top += int32_t(y0);
+            s.rect.bottom = s.rect.top + int32_t(rows);
+        }
+        status = startStream(hw, e, dest, piece.data(), bytes);
+    }
+    s.rect = savedSource;
+    return status;
+}
+
+}  // namespace gal
 
 extern "C" {
 
@@ -104,51 +152,58 @@ gceSTATUS gcoHARDWARE_MonoBlit(gcoHARDWARE hw, gco2D e, const void* stream,
         streamPacking > 3 || sourceSize->x <= 0 || sourceSize->y <= 0)
         return gcvSTATUS_INVALID_ARGUMENT;
     const gcsRECT& d = *destRect;
-    if (d.left < 0 || d.top < 0 || d.left >= d.right || d.top >= d.bottom ||
-        d.right >= 0x10000 || d.bottom >= 0x10000)
-        return gcvSTATUS_INVALID_ARGUMENT;
-    const uint32_t width = uint32_t(d.right - d.left), height = uint32_t(d.bottom - d.top);
+    if (!destinationValid(d)) return gcvSTATUS_INVALID_ARGUMENT;
     const gcsRECT& r = *streamRect;
-    if (r.left < 0 || r.top < 0 || r.left + int64_t(width) > sourceSize->x ||
-        r.top + int64_t(height) > sourceSize->y)
+    if (r.left < 0 || r.top < 0 || r.left + int64_t(d.right - d.left) > sourceSize->x ||
+        r.top + int64_t(d.bottom - d.top) > sourceSize->y)
         return gcvSTATUS_INVALID_ARGUMENT;
-    gal::SourceSlot& s = gal::currentSource(e);
+    const gal::SourceSlot& s = gal::currentSource(e);
     if (s.type != gal::kSourceMono && s.type != gal::kSourceMasked)
         return gcvSTATUS_INVALID_ARGUMENT;
-    const uint32_t packing = s.type == gal::kSourceMasked ? s.monoPacking : streamPacking;
-    if (s.type == gal::kSourceMono) s.monoPacking = streamPacking;
-    const uint32_t inStride = streamStride(uint32_t(sourceSize->x), sourcePacking);
-    const uint32_t outStride = streamStride(width, packing);
-    // Pieces of at most 2047 words; on chips whose 2D frames stay in one 4 KB page, of at most
-    // half a page.
-    gcoHARDWARE resolved = nullptr;
-    const gceSTATUS found = gal::hardwareOf(hw, resolved);
-    if (found < 0) return found;
-    const uint32_t maxBytes = resolved->pageLimited ? 2048u : 2047u * 4;
-    if (outStride > maxBytes) return gcvSTATUS_NOT_SUPPORTED;
-    const uint32_t rowsPerPiece = std::max(1u, maxBytes / outStride);
-    const auto* bits = static_cast<const uint8_t*>(stream);
-    const gcsRECT savedSource = s.rect;
-    std::vector<uint8_t> piece;
-    gceSTATUS status = gcvSTATUS_OK;
-    for (uint32_t y0 = 0; y0 < height && status >= 0; y0 += rowsPerPiece) {
-        const uint32_t rows = std::min(rowsPerPiece, height - y0);
-        const uint32_t bytes = (rows * outStride + 3) & ~3u;
-        piece.assign(bytes, 0);
-        for (uint32_t y = 0; y < rows; ++y)
-            for (uint32_t x = 0; x < width; ++x)
-                if (monoBit(bits, inStride, uint32_t(r.left) + x, uint32_t(r.top) + y0 + y))
-                    piece[y * outStride + x / 8] |= uint8_t(0x80u >> (x % 8));
-        gcsRECT dest{d.left, d.top + int32_t(y0), d.right, d.top + int32_t(y0 + rows)};
-        // A masked source's colour pixels follow the rows of the piece.
-        if (s.type == gal::kSourceMasked) {
-            s.rect = savedSource;
-            s.rect.top += int32_t(y0);
-            s.rect.bottom = s.rect.top + int32_t(rows);
-        }
-        status = gal::startStream(hw, e, dest, piece.data(), bytes);
+    return gal::monoStream(hw, e, static_cast<const uint8_t*>(stream),
+                           streamStride(uint32_t(sourceSize->x), sourcePacking), uint32_t(r.left),
+                           uint32_t(r.top), d, streamPacking);
+}
+
+// The two colours go out as a monochrome source whose 0 bits are transparent, so that the
+// foreground ROP draws the 1 bits and the background ROP the 0 bits; each rectangle reads the
+// stream from (x, y) on. The current source slot is given back afterwards.
+gceSTATUS gco2D_MonoBlitEx(gco2D e, const void* stream, int32_t stride, int32_t width,
+                           int32_t height, int32_t x, int32_t y, uint32_t foreground,
+                           uint32_t background, uint32_t rectCount, const gcsRECT* destRects,
+                           uint8_t foregroundRop, uint8_t backgroundRop) {
+    if (!valid(e)) return gcvSTATUS_INVALID_OBJECT;
+    if (e->reduced) return gcvSTATUS_NOT_SUPPORTED;
+    if (!stream || !destRects || rectCount == 0 || width <= 0 || height <= 0 || x < 0 || y < 0 ||
+        stride < (width + 7) / 8)
+        return gcvSTATUS_INVALID_ARGUMENT;
+    const uint32_t targetFormat = e->target.format ? e->target.format : e->targetFormat;
+    if (targetFormat == 0) return gcvSTATUS_INVALID_ARGUMENT;
+    for (uint32_t i = 0; i < rectCount; ++i) {
+        const gcsRECT& d = destRects[i];
+        if (!destinationValid(d) || x + int64_t(d.right - d.left) > width ||
+            y + int64_t(d.bottom - d.top) > height)
+            return gcvSTATUS_INVALID_ARGUMENT;
     }
-    s.rect = savedSource;
+    gal::SourceSlot& s = gal::currentSource(e);
+    const gal::SourceSlot saved = s;
+    s.type = gal::kSourceMono;
+    s.format = 100;
+    s.monoConvert = 1;  // A8R8G8B8 colours
+    s.monoForeground = foreground;
+    s.monoBackground = background;
+    s.monoTransparency = 0;
+    s.sourceMode = 2;  // masked: the 0 bits take the background ROP
+    s.patternMode = s.destinationMode = 0;
+    s.foregroundRop = foregroundRop;
+    s.backgroundRop = backgroundRop;
+    s.rect = gcsRECT{};
+    e->targetFormat = targetFormat;
+    gceSTATUS status = gcvSTATUS_OK;
+    for (uint32_t i = 0; i < rectCount && status >= 0; ++i)
+        status = gal::monoStream(e->hardware, e, static_cast<const uint8_t*>(stream),
+                                 uint32_t(stride), uint32_t(x), uint32_t(y), destRects[i], 0);
+    s = saved;
     return status;
 }
 

@@ -134,6 +134,18 @@ namespace gal {
 
 inline SourceSlot& currentSource(gco2D engine) { return engine->sources[engine->current]; }
 
+// A slot's settings as a plain copy: ROP 0xCC, opaque, no blending, multiply modes, mirror,
+// lookup table or clip.
+inline void makePlainCopy(SourceSlot& s) {
+    s.foregroundRop = s.backgroundRop = 0xCC;
+    s.sourceMode = s.destinationMode = s.patternMode = 0;
+    s.alpha = AlphaSettings{};
+    s.sourcePremultiply = s.targetPremultiply = s.globalMultiply = s.targetDemultiply = 0;
+    s.mirrorH = s.mirrorV = 0;
+    s.clip = kDefaultClip;
+    s.lookup = 0;
+}
+
 inline bool engineValid(gco2D engine) { return engine && engine->magic == kEngineMagic; }
 
 // Feature n of the calling thread's chip.
@@ -165,6 +177,11 @@ uint32_t expandColour(uint32_t format, uint32_t raw);
 // `bytes` copied into the data area of the frame.
 gceSTATUS startStream(gcoHARDWARE hw, gco2D engine, const gcsRECT& destination,
                       const void* stream, uint32_t bytes);
+// The monochrome pixels of a 1-bpp stream (`inStride` bytes per row, leftmost pixel in bit 7),
+// from stream pixel (streamX, streamY) on, under destination `d` through the current monochrome
+// or masked source, in stream frames of at most 2047 words (engine2d_ops.cpp).
+gceSTATUS monoStream(gcoHARDWARE hw, gco2D engine, const uint8_t* bits, uint32_t inStride,
+                     uint32_t streamX, uint32_t streamY, const gcsRECT& d, uint32_t streamPacking);
 // Lines through the engine's brush, or a solid pattern of `colour` (A8R8G8B8) when given.
 gceSTATUS drawLines(gcoHARDWARE hw, gco2D engine, uint32_t lineCount, const gcsRECT* lines,
                     const uint32_t* colour);
@@ -179,6 +196,22 @@ struct FilterPass {
     uint32_t factorH = 0, factorV = 0;
     uint32_t start = 0;  // horizontal | vertical << 16
 };
+// The destination sub-rectangle of a filter blit (null: the whole destination), checked with
+// both rectangles (filter_blit.cpp).
+gceSTATUS checkFilterRects(gco2D engine, const gcsRECT* sourceRect, const gcsRECT* destRect,
+                           const gcsRECT* destSubRect, gcsRECT& sub);
+// The kernels, stretch factors and start of both passes of a filter blit.
+gceSTATUS filterPasses(gco2D engine, const gcsRECT& sourceRect, const gcsRECT& destRect,
+                       const gcsRECT& sub, FilterPass& horizontal, FilterPass& vertical);
+// Both passes through the engine's intermediate surface, the horizontal one over source rows
+// [firstRow, endRow) of the source rectangle only (the rows the vertical taps reach).
+gceSTATUS twoPassFilter(gcoHARDWARE hw, gco2D engine, const gcsRECT& sourceRect,
+                        const gcsRECT& destRect, const gcsRECT& sub, uint32_t firstRow,
+                        uint32_t endRow, const FilterPass& horizontal, const FilterPass& vertical);
+// One pass straight from the current source's rectangle `sourceRect` into the target over
+// `area`, as a plain copy; the engine's settings are given back afterwards.
+gceSTATUS directFilterPass(gcoHARDWARE hw, gco2D engine, uint32_t command,
+                           const gcsRECT& sourceRect, const gcsRECT& area, const FilterPass& pass);
 // One pass (command gcv2D_HOR_FILTER or gcv2D_VER_FILTER) from the engine's current source to
 // its target over `destination`.
 gceSTATUS startFilterPass(gcoHARDWARE hw, gco2D engine, uint32_t command,

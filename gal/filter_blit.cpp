@@ -1,6 +1,7 @@
 // Filter blits (gco2D_FilterBlit and its Ex forms, gcoSURF_FilterBlit through them): the
 // kernels of the two directions (windowed sinc, box or the user's), cached per direction with
-// what they were made for, and the two passes through the engine's intermediate surface: the
+// what they were made for, the split blit tried first (filter_split.cpp), and the plain two
+// passes through the engine's intermediate surface: the
 // horizontal pass filters the source rectangle into an A8R8G8B8 buffer as wide as the
 // destination sub-rectangle and as tall as the source rectangle, the vertical pass filters
 // that buffer into the target. Each pass is one frame of its own command (gcv2D_HOR_FILTER,
@@ -143,6 +144,38 @@ gceSTATUS intermediate(gco2D e, uint32_t width, uint32_t height, uint32_t& addre
         if (s_ < 0) return s_;             \
     } while (0)
 
+// The settings of a pass: a plain copy of the current source's rectangle `rect`. The current
+// source, the target and the target format are given back when the scope ends.
+class PassScope {
+public:
+    PassScope(gco2D e, const gcsRECT& rect)
+        : e_(e), slot_(gal::currentSource(e)), source_(slot_), target_(e->target),
+          targetFormat_(e->targetFormat), engineMode_(e->yuvMode) {
+        gal::SourceSlot plain = source_;
+        gal::makePlainCopy(plain);
+        plain.rect = rect;
+        slot_ = plain;
+    }
+    ~PassScope() {
+        slot_ = source_;
+        e_->target = target_;
+        e_->targetFormat = targetFormat_;
+        e_->yuvMode = engineMode_;
+    }
+    PassScope(const PassScope&) = delete;
+    PassScope& operator=(const PassScope&) = delete;
+    gal::SourceSlot& slot() { return slot_; }
+    const gal::Target& target() const { return target_; }
+    uint32_t targetFormat() const { return targetFormat_; }
+
+private:
+    gco2D e_;
+    gal::SourceSlot& slot_;
+    const gal::SourceSlot source_;
+    const gal::Target target_;
+    const uint32_t targetFormat_, engineMode_;
+};
+
 }  // namespace
 
 namespace gal {
@@ -154,86 +187,95 @@ void freeFilterBuffer(gco2D e) {
     e->filterBuffer = nullptr;
 }
 
-}  // namespace gal
-
-extern "C" {
-
-gceSTATUS gcoHARDWARE_FilterBlit(gcoHARDWARE hw, gco2D e, const gcsRECT* sourceRect,
-                                 const gcsRECT* destRect, const gcsRECT* destSubRect) {
-    if (!gal::engineValid(e)) return gcvSTATUS_INVALID_OBJECT;
-    if (!sourceRect || !destRect || !filterRect(*sourceRect) || !filterRect(*destRect))
-        return gcvSTATUS_INVALID_ARGUMENT;
-    const uint32_t dw = uint32_t(destRect->right - destRect->left);
-    const uint32_t dh = uint32_t(destRect->bottom - destRect->top);
-    const gcsRECT sub = destSubRect ? *destSubRect : gcsRECT{0, 0, int32_t(dw), int32_t(dh)};
-    if (sub.left < 0 || sub.top < 0 || sub.left >= sub.right || sub.top >= sub.bottom ||
-        uint32_t(sub.right) > dw || uint32_t(sub.bottom) > dh)
-        return gcvSTATUS_INVALID_ARGUMENT;
-    const uint32_t sw = uint32_t(sourceRect->right - sourceRect->left);
-    const uint32_t sh = uint32_t(sourceRect->bottom - sourceRect->top);
-    gal::FilterPass horizontal, vertical;
+gceSTATUS filterPasses(gco2D e, const gcsRECT& sourceRect, const gcsRECT& destRect,
+                       const gcsRECT& sub, FilterPass& horizontal, FilterPass& vertical) {
+    const uint32_t sw = uint32_t(sourceRect.right - sourceRect.left);
+    const uint32_t sh = uint32_t(sourceRect.bottom - sourceRect.top);
+    const uint32_t dw = uint32_t(destRect.right - destRect.left);
+    const uint32_t dh = uint32_t(destRect.bottom - destRect.top);
     TRY(kernelFor(e, 0, sw, dw, horizontal));
     TRY(kernelFor(e, 1, sh, dh, vertical));
     horizontal.factorH = vertical.factorH = gcoHARDWARE_GetStretchFactor(0, int32_t(sw), int32_t(dw));
     horizontal.factorV = vertical.factorV = gcoHARDWARE_GetStretchFactor(0, int32_t(sh), int32_t(dh));
     horizontal.start = vertical.start = uint32_t(sub.left) | uint32_t(sub.top) << 16;
+    return gcvSTATUS_OK;
+}
 
+gceSTATUS checkFilterRects(gco2D e, const gcsRECT* sourceRect, const gcsRECT* destRect,
+                           const gcsRECT* destSubRect, gcsRECT& sub) {
+    if (!engineValid(e)) return gcvSTATUS_INVALID_OBJECT;
+    if (!sourceRect || !destRect || !filterRect(*sourceRect) || !filterRect(*destRect))
+        return gcvSTATUS_INVALID_ARGUMENT;
+    const int32_t dw = destRect->right - destRect->left, dh = destRect->bottom - destRect->top;
+    sub = destSubRect ? *destSubRect : gcsRECT{0, 0, dw, dh};
+    if (sub.left < 0 || sub.top < 0 || sub.left >= sub.right || sub.top >= sub.bottom ||
+        sub.right > dw || sub.bottom > dh)
+        return gcvSTATUS_INVALID_ARGUMENT;
+    return gcvSTATUS_OK;
+}
+
+// The horizontal pass filters source rows [firstRow, endRow) of the source rectangle into the
+// same rows of the intermediate surface (as tall as the source rectangle, so that the vertical
+// taps clamp at its edges), the vertical pass that surface into the sub-rectangle.
+gceSTATUS twoPassFilter(gcoHARDWARE hw, gco2D e, const gcsRECT& sourceRect, const gcsRECT& destRect,
+                        const gcsRECT& sub, uint32_t firstRow, uint32_t endRow,
+                        const FilterPass& horizontal, const FilterPass& vertical) {
+    const uint32_t sh = uint32_t(sourceRect.bottom - sourceRect.top);
     const uint32_t width = uint32_t(sub.right - sub.left);
+    if (firstRow >= endRow || endRow > sh) return gcvSTATUS_INVALID_ARGUMENT;
     uint32_t address = 0, stride = 0;
     TRY(intermediate(e, width, sh, address, stride));
-
-    // The passes draw as plain copies; the settings of the current source and the target are
-    // given back afterwards.
-    gal::SourceSlot& slot = gal::currentSource(e);
-    const gal::SourceSlot source = slot;
-    const gal::Target target = e->target;
-    const uint32_t targetFormat = e->targetFormat, engineMode = e->yuvMode;
-    gal::SourceSlot plain = source;
-    plain.foregroundRop = plain.backgroundRop = 0xCC;
-    plain.sourceMode = plain.destinationMode = plain.patternMode = 0;
-    plain.alpha = gal::AlphaSettings{};
-    plain.sourcePremultiply = plain.targetPremultiply = plain.globalMultiply = plain.targetDemultiply = 0;
-    plain.mirrorH = plain.mirrorV = 0;
-    plain.clip = gal::kDefaultClip;
-    plain.lookup = 0;
-    plain.rect = *sourceRect;
-
-    gal::Target buffer{};
+    PassScope scope(e, gcsRECT{sourceRect.left, sourceRect.top + int32_t(firstRow), sourceRect.right,
+                               sourceRect.top + int32_t(endRow)});
+    Target buffer{};
     buffer.format = kIntermediateFormat;
     buffer.planes = 1;
     buffer.addresses[0] = address;
     buffer.strides[0] = stride;
     buffer.width = width;
     buffer.height = sh;
-    slot = plain;
     e->target = buffer;
     e->targetFormat = kIntermediateFormat;
-    gceSTATUS status = gal::startFilterPass(hw, e, gcv2D_HOR_FILTER,
-                                            gcsRECT{0, 0, int32_t(width), int32_t(sh)}, horizontal);
-    if (status >= 0) {
-        gal::SourceSlot& second = slot;
-        second.type = gal::kSourceColor;
-        second.format = kIntermediateFormat;
-        second.planes = 1;
-        second.addresses[0] = address;
-        second.strides[0] = stride;
-        second.addresses[1] = second.addresses[2] = second.strides[1] = second.strides[2] = 0;
-        second.rotation = 0;
-        second.tiling = 1;
-        second.width = width;
-        second.height = sh;
-        second.rect = gcsRECT{0, 0, int32_t(width), int32_t(sh)};
-        e->target = target;
-        e->targetFormat = targetFormat;
-        const gcsRECT area{destRect->left + sub.left, destRect->top + sub.top,
-                           destRect->left + sub.right, destRect->top + sub.bottom};
-        status = gal::startFilterPass(hw, e, gcv2D_VER_FILTER, area, vertical);
-    }
-    slot = source;
-    e->target = target;
-    e->targetFormat = targetFormat;
-    e->yuvMode = engineMode;
-    return status;
+    TRY(startFilterPass(hw, e, gcv2D_HOR_FILTER,
+                        gcsRECT{0, int32_t(firstRow), int32_t(width), int32_t(endRow)}, horizontal));
+    SourceSlot& second = scope.slot();
+    second.type = kSourceColor;
+    second.format = kIntermediateFormat;
+    second.planes = 1;
+    second.addresses[0] = address;
+    second.strides[0] = stride;
+    second.addresses[1] = second.addresses[2] = second.strides[1] = second.strides[2] = 0;
+    second.rotation = 0;
+    second.tiling = 1;
+    second.width = width;
+    second.height = sh;
+    second.rect = gcsRECT{0, 0, int32_t(width), int32_t(sh)};
+    second.yuvMode = 0;
+    e->target = scope.target();
+    e->targetFormat = scope.targetFormat();
+    const gcsRECT area{destRect.left + sub.left, destRect.top + sub.top, destRect.left + sub.right,
+                       destRect.top + sub.bottom};
+    return startFilterPass(hw, e, gcv2D_VER_FILTER, area, vertical);
+}
+
+gceSTATUS directFilterPass(gcoHARDWARE hw, gco2D e, uint32_t command, const gcsRECT& sourceRect,
+                           const gcsRECT& area, const FilterPass& pass) {
+    PassScope scope(e, sourceRect);
+    return startFilterPass(hw, e, command, area, pass);
+}
+
+}  // namespace gal
+
+extern "C" {
+
+gceSTATUS gcoHARDWARE_FilterBlit(gcoHARDWARE hw, gco2D e, const gcsRECT* sourceRect,
+                                 const gcsRECT* destRect, const gcsRECT* destSubRect) {
+    gcsRECT sub{};
+    TRY(gal::checkFilterRects(e, sourceRect, destRect, destSubRect, sub));
+    gal::FilterPass horizontal, vertical;
+    TRY(gal::filterPasses(e, *sourceRect, *destRect, sub, horizontal, vertical));
+    return gal::twoPassFilter(hw, e, *sourceRect, *destRect, sub, 0,
+                              uint32_t(sourceRect->bottom - sourceRect->top), horizontal, vertical);
 }
 
 gceSTATUS gco2D_FilterBlitEx2(gco2D e, const uint32_t* sourceAddresses, uint32_t sourceAddressCount,
@@ -266,6 +308,12 @@ gceSTATUS gco2D_FilterBlitEx2(gco2D e, const uint32_t* sourceAddresses, uint32_t
     TRY(gco2D_SetGenericTarget(e, destAddresses, destAddressCount, destStrides, destStrideCount,
                                destTiling, destFormat, destRotation, destWidth, destHeight));
     e->targetFormat = destFormat;
+    // The split blit first; the plain passes when it declines.
+    const bool planar = gal::format2D(sourceFormat)->planes > 1;
+    const gceSTATUS status =
+        planar ? gcoHARDWARE_SplitYUVFilterBlit(nullptr, e, sourceRect, destRect, destSubRect)
+               : gcoHARDWARE_SplitFilterBlit(nullptr, e, sourceRect, destRect, destSubRect);
+    if (status != gcvSTATUS_SKIP) return status;
     return gcoHARDWARE_FilterBlit(nullptr, e, sourceRect, destRect, destSubRect);
 }
 

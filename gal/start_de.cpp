@@ -121,9 +121,14 @@ gceSTATUS emitTarget(Writer& w, const Operation& op) {
     gco2D e = op.e;
     const gal::Target& t = e->target;
     const gal::Format2D* f = gal::format2D(e->targetFormat);
-    // Packed YUV targets convert back in the engine's colour mode; planar ones are not drawn.
-    if (!f || f->code == 102 || (f->yuv && (f->planes > 1 || op.command == gcv2D_LINE)))
-        return gcvSTATUS_NOT_SUPPORTED;
+    // YUV targets convert back in the engine's colour mode; lines do not draw into them, and
+    // planar ones take clears and blits only, unrotated, and need their chroma planes set
+    // (gco2D_SetGenericTarget).
+    if (!f || f->code == 102 || (f->yuv && op.command == gcv2D_LINE)) return gcvSTATUS_NOT_SUPPORTED;
+    if (f->planes > 1 && ((op.command != gcv2D_CLEAR && op.command != gcv2D_BLT &&
+                           op.command != gcv2D_MULTI_SOURCE_BLT) ||
+                          t.rotation != 0 || t.planes < f->planes))
+        return gcvSTATUS_NOT_SUPPORTED;  // a target set without its chroma planes included
     if (f->yuv) {
         if (e->yuvMode > 3) return gcvSTATUS_NOT_SUPPORTED;
         if (e->yuvMode >= 2) TRY(emitConversionTable(w, GAL_STATE_CSC_RGB_TO_YUV, e->coefficients[1]));
@@ -141,6 +146,7 @@ gceSTATUS emitTarget(Writer& w, const Operation& op) {
         TRY(w.load(GAL_STATE_LUT_TARGET, 256, e->lookupTables[1]));
     }
     TRY(w.load(GAL_STATE_TARGET_CONFIG, {config}));
+    if (f->planes > 1) TRY(gcoHARDWARE_SetMultiTarget(op.hw, f->code, t.addresses, t.strides));
     TRY(w.load(GAL_STATE_TARGET_HEIGHT, {t.height & 0xFFFF}));
     TRY(w.load(GAL_STATE_TARGET_KEY_LOW, {t.keyLow}));
     TRY(w.load(GAL_STATE_TARGET_KEY_HIGH, {t.keyHigh}));

@@ -38,6 +38,25 @@ gceSTATUS gcoHARDWARE_Clear2D(gcoHARDWARE hardware, gco2D engine, uint32_t rectC
 /* Both passes of a filter blit from the engine's current source to its target. */
 gceSTATUS gcoHARDWARE_FilterBlit(gcoHARDWARE hardware, gco2D engine, const gcsRECT* sourceRect,
                                  const gcsRECT* destRect, const gcsRECT* destSubRect);
+/* The split filter blit, for single-plane sources (SplitFilterBlit) and two- or three-plane YUV
+ * sources (SplitYUVFilterBlit): when one direction only copies (equal extents and a unit tap at
+ * that stepping), the other direction's pass alone, straight into the target. gcvSTATUS_SKIP
+ * when it declines (the source does not fit the form, or both directions filter): the plain
+ * filter blit then does the work. */
+gceSTATUS gcoHARDWARE_SplitFilterBlit(gcoHARDWARE hardware, gco2D engine, const gcsRECT* sourceRect,
+                                      const gcsRECT* destRect, const gcsRECT* destSubRect);
+gceSTATUS gcoHARDWARE_SplitYUVFilterBlit(gcoHARDWARE hardware, gco2D engine,
+                                         const gcsRECT* sourceRect, const gcsRECT* destRect,
+                                         const gcsRECT* destSubRect);
+/* The extra planes of a two- or three-plane YUV target (U and V, or the chroma pairs) into the
+ * 2D frame under way: state 0x130C with 3 or 5 words. -13 for other formats. */
+gceSTATUS gcoHARDWARE_SetMultiTarget(gcoHARDWARE hardware, uint32_t format,
+                                     const uint32_t* addresses, const uint32_t* strides);
+/* The current colour source's rectangle converted one to one into the destination rectangle of
+ * the engine's target, which must be a two- or three-plane YUV format (else -13): a plain copy
+ * in the engine's YUV colour mode (gco2D_SetYUVColorMode with the top bit set). */
+gceSTATUS gcoHARDWARE_MultiPlanarYUVConvert(gcoHARDWARE hardware, gco2D engine,
+                                            const gcsRECT* sourceRect, const gcsRECT* destRect);
 gceSTATUS gcoHARDWARE_MonoBlit(gcoHARDWARE hardware, gco2D engine, const void* stream,
                                const gcsPOINT* sourceSize, const gcsRECT* streamRect,
                                uint32_t sourcePacking, uint32_t streamPacking,
@@ -162,6 +181,16 @@ gceSTATUS gco2D_MonoBlit(gco2D engine, const void* stream, const gcsPOINT* sourc
                          const gcsRECT* streamRect, uint32_t sourcePacking,
                          uint32_t streamPacking, const gcsRECT* destRect, uint8_t foreground,
                          uint8_t background, uint32_t targetFormat);
+
+/* A monochrome blit from a 1-bpp stream in memory (`stride` bytes per row, leftmost pixel in
+ * bit 7 of each byte, `width` x `height` pixels): each destination rectangle of the engine's
+ * target reads the stream from pixel (x, y) on; 1 bits draw the foreground colour through the
+ * foreground ROP, 0 bits the background colour through the background ROP (0xAA leaves them
+ * transparent). Colours are A8R8G8B8. Refused (-13) on the reduced engine. */
+gceSTATUS gco2D_MonoBlitEx(gco2D engine, const void* stream, int32_t stride, int32_t width,
+                           int32_t height, int32_t x, int32_t y, uint32_t foreground,
+                           uint32_t background, uint32_t rectCount, const gcsRECT* destRects,
+                           uint8_t foregroundRop, uint8_t backgroundRop);
 
 /* Limits and queries. */
 /* A brush object of the brush cache (owned by the cache; see gcoBRUSH_Construct*). */

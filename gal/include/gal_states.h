@@ -263,4 +263,19 @@
 #define GAL_HW_FILTER_H 5u
 #define GAL_HW_FILTER_V 6u
 
+/*
+ * Planar YUV targets (hardware formats YV12, NV12 and NV16 in the destination configuration,
+ * bit 18 of 0x1234 putting V first in the chroma pairs of NV21 and NV61):
+ *   0x1228 / 0x122C the luma plane's address and stride, as for any target
+ *   0x130C the count of extra target planes (1 semi-planar, 2 planar), then for each plane its
+ *          address and stride: 0x1310 / 0x1314, 0x1318 / 0x131C (3 or 5 states in all); a
+ *          planar target hands over U, then V
+ * The core draws a planar target as it does a packed one: each drawn pixel takes its own luma;
+ * each chroma sample (a 2 x 2 block of 4:2:0 formats, a pixel pair of 4:2:2 ones) the average
+ * of the chromas of its drawn pixels, halves rounded up; samples without a drawn pixel keep
+ * theirs. Rotation 0 only; the conversion is the target colour space of 0x132C.
+ */
+#define GAL_STATE_MULTI_TARGET 0x130Cu
+#define GAL_MULTI_TARGET_WORDS(planes) (1u + 2u * (planes))
+
 #endif /* GAL_STATES_H */

@@ -47,6 +47,10 @@ Area intersect(const Area& a, const Area& b) {
 
 bool drawable(PixelKind kind) { return kind == PixelKind::Rgb || kind == PixelKind::Index; }
 
+bool yuvKind(PixelKind kind) {
+    return kind == PixelKind::PackedYuv || kind == PixelKind::PlanarYuv || kind == PixelKind::SemiPlanarYuv;
+}
+
 }  // namespace
 
 Core2D::Core2D(uint8_t* memory, const ChipProfile& profile, Inside inside, Fault fault)
@@ -110,7 +114,7 @@ uint8_t* Core2D::plane(uint32_t gpuAddress, uint32_t stride, const Area& m, uint
 // The target's format, view and bounds (clip ∩ view) into the job; no memory yet.
 bool Core2D::target(RasterJob& job, uint32_t config) {
     job.target.layout = pixelLayout(config & 0x1F, (config >> GAL_DEST_SWIZZLE_SHIFT) & 3, (config & GAL_DEST_UV_SWAP) != 0);
-    if (!drawable(job.target.layout.kind) && job.target.layout.kind != PixelKind::PackedYuv)
+    if (!drawable(job.target.layout.kind) && !yuvKind(job.target.layout.kind))
         return fail("2D target format not supported by the core", config & 0x1F, config);
     View& v = job.targetView;
     v.width = registers_[reg(GAL_STATE_TARGET_ROTATION)] & 0xFFFF;
@@ -341,8 +345,8 @@ void Core2D::drawRectangle(const Command& c, uint32_t index, uint32_t command) {
         if (usesPattern && !brush(job)) return;
     }
     const Area m = job.targetView.toMemory(job.area);
-    if (job.target.layout.kind == PixelKind::PackedYuv) {
-        pixels_ += renderYuvTarget(job, m);
+    if (yuvKind(job.target.layout.kind)) {
+        pixels_ += renderAnyYuvTarget(job, m);
         return;
     }
     job.targetMemory = plane(registers_[reg(GAL_STATE_TARGET_ADDRESS)], job.target.strides[0], m,
@@ -381,7 +385,7 @@ void Core2D::line(uint32_t start, uint32_t end, const Area& bounds) {
     if (points.empty()) return;
     RasterJob job;
     if (!target(job, registers_[reg(GAL_STATE_TARGET_CONFIG)])) return;
-    if (job.target.layout.kind == PixelKind::PackedYuv) {
+    if (yuvKind(job.target.layout.kind)) {
         fail("2D line into a YUV target", 0, 0);
         return;
     }

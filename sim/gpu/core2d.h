@@ -1,7 +1,7 @@
 // The simulated GPU's software 2D core: it runs a decoded command stream against its register
 // file and draws into video memory. Clear, line, blit and stretch blit on every 2D format the
 // driver's format table lists (RGB and alpha formats read and written, INDEX8 through the
-// palette, YUV sources in every layout and packed YUV targets, each in its colour mode), filter
+// palette, YUV sources and targets in every layout, each in its colour mode), filter
 // blits in two passes, with the 256 ternary raster operations over pattern, source and
 // destination, colour keys and transparency modes, monochrome and masked sources fed inline,
 // rotation and mirroring, clipping. The meaning of each state is the one gal_states.h gives.
@@ -78,6 +78,13 @@ private:
     // Filter passes and YUV targets (core_filter.cpp).
     void filterPass(RasterJob& job, const Command& c, uint32_t command);
     uint64_t renderYuvTarget(RasterJob& job, const Area& memoryArea);
+    // Planar and semi-planar YUV targets (core_yuv_target.cpp).
+    uint64_t renderPlanarYuvTarget(RasterJob& job, const Area& memoryArea);
+    // A draw on `copy`, the working values of the YUV memory area `a` of a target (decoded
+    // first in the target's colour space).
+    uint64_t renderOnCopy(RasterJob& job, PixelPlanes yuv, const Area& a, std::vector<uint32_t>& copy);
+    // Any YUV target: the working copy and the way back to its planes.
+    uint64_t renderAnyYuvTarget(RasterJob& job, const Area& memoryArea);
     const uint32_t* palette() const;
     bool fail(const char* what, uint64_t a, uint64_t b);
 

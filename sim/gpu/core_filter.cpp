@@ -167,8 +167,8 @@ void Core2D::filterPass(RasterJob& job, const Command& c, uint32_t command) {
     write.horizontalFactor = write.verticalFactor = 0x10000;
     write.mirrorHorizontal = write.mirrorVertical = false;
     const Area m = write.targetView.toMemory(a);
-    if (write.target.layout.kind == PixelKind::PackedYuv) {
-        pixels_ += renderYuvTarget(write, m);
+    if (write.target.layout.kind != PixelKind::Rgb && write.target.layout.kind != PixelKind::Index) {
+        pixels_ += renderAnyYuvTarget(write, m);
         return;
     }
     write.targetMemory = plane(registers_[reg(GAL_STATE_TARGET_ADDRESS)], write.target.strides[0], m,
@@ -187,20 +187,10 @@ uint64_t Core2D::renderYuvTarget(RasterJob& job, const Area& m) {
     yuv.layout = job.target.layout;
     yuv.planes[0] = memory;
     yuv.strides[0] = stride;
-    const ColourSpace toRgb = ColourSpace::toRgb(targetColourMode_, &registers_[reg(GAL_STATE_CSC_YUV_TO_RGB)]);
     const ColourSpace toYuv = ColourSpace::toYuv(targetColourMode_, &registers_[reg(GAL_STATE_CSC_RGB_TO_YUV)]);
-    yuv.colourSpace = &toRgb;
     const uint32_t width = uint32_t(pairs.width());
-    std::vector<uint32_t> copy(size_t(width) * uint32_t(pairs.height()));
-    for (int32_t y = pairs.top; y < pairs.bottom; ++y)
-        decodeYuvRow(yuv, uint32_t(pairs.left), uint32_t(y), width, &copy[size_t(y - pairs.top) * width]);
-
-    job.target.layout = pixelLayout(GAL_HW_FORMAT_A8R8G8B8, 0, false);
-    job.target.strides[0] = width * 4;
-    job.targetMemory = reinterpret_cast<uint8_t*>(copy.data());
-    job.targetLeft = uint32_t(pairs.left);
-    job.targetTop = uint32_t(pairs.top);
-    const uint64_t drawn = render(job);
+    std::vector<uint32_t> copy;
+    const uint64_t drawn = renderOnCopy(job, yuv, pairs, copy);
 
     const PixelLayout& l = yuv.layout;
     for (int32_t y = m.top; y < m.bottom; ++y) {
