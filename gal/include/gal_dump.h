@@ -32,6 +32,26 @@ gceSTATUS gcoDUMP_AddSurface(gcoDUMP dump, int32_t width, int32_t height, uint32
 gceSTATUS gcoDUMP_Delete(gcoDUMP dump, uint32_t address);
 gceSTATUS gcoDUMP_SetDumpFlag(int32_t enabled);
 
+/* Text dumps: "$$" lines on the debug output, printed only while VELD_GAL_API_DUMP is set to
+ * anything but "0". Each array dump ends with "$$ **********"; a null pointer prints
+ * "$$ <nil>". */
+gceSTATUS gcfDumpApi(const char* format, ...) __attribute__((format(printf, 1, 2)));
+/* Four words per line. */
+gceSTATUS gcfDumpArray(const void* data, uint32_t count);
+/* Token/value pairs up to the terminator, which gets a line of its own. */
+gceSTATUS gcfDumpArrayToken(const void* data, uint32_t terminator);
+/* Eight bytes per line; a count of 0 dumps the string at `data` with its terminator. */
+gceSTATUS gcfDumpApiData(const void* data, uint32_t bytes);
+/* Kept for callers; they do nothing. */
+void gcfDump(gcoOS os, const char* format, ...);
+void gcfDumpBuffer(gcoOS os, const char* tag, uint32_t physical, const void* logical,
+                   uint32_t offset, uint32_t bytes);
+void gcfDumpFrameRate(void);
+gceSTATUS gcfDump2DCommand(const uint32_t* command, uint32_t count);
+gceSTATUS gcfDump2DSurface(int32_t source, uint32_t address);
+gceSTATUS gcfAddMemoryInfo(uint32_t address, void* memory, uint32_t physical, uint32_t size);
+gceSTATUS gcfDelMemoryInfo(uint32_t address);
+
 #define GAL_DUMP_TAG(a, b, c, d) \
     ((uint32_t)(uint8_t)(a) | (uint32_t)(uint8_t)(b) << 8 | (uint32_t)(uint8_t)(c) << 16 | \
      (uint32_t)(uint8_t)(d) << 24)
