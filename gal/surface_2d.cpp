@@ -57,6 +57,16 @@ private:
     gceSTATUS status_;
 };
 
+// The thread's engine with the locked surface as its target and no transparency.
+gceSTATUS targetEngine(gcoSURF s, const SurfaceLock& lock, gco2D& e) {
+    gceSTATUS status = engine(e);
+    if (status < 0) return status;
+    status = gco2D_SetTargetEx(e, lock.address(), s->stride, s->rotation, s->alignedWidth,
+                               s->alignedHeight);
+    if (status < 0) return status;
+    return gco2D_SetTransparencyAdvanced(e, 0, 0, 0);
+}
+
 gceSTATUS gcoSURF_Clear2D(gcoSURF s, uint32_t rectCount, const gcsRECT* rects, uint32_t colour) {
     if (!valid(s)) return gcvSTATUS_INVALID_OBJECT;
     gcsRECT whole{0, 0, int32_t(s->width), int32_t(s->height)};
@@ -67,15 +77,40 @@ gceSTATUS gcoSURF_Clear2D(gcoSURF s, uint32_t rectCount, const gcsRECT* rects, u
     SurfaceLock lock(s);
     if (lock.status() < 0) return lock.status();
     gco2D e = nullptr;
-    gceSTATUS status = engine(e);
-    if (status < 0) return status;
-    status = gco2D_SetTargetEx(e, lock.address(), s->stride, s->rotation, s->alignedWidth,
-                               s->alignedHeight);
-    if (status < 0) return status;
-    status = gco2D_SetTransparencyAdvanced(e, 0, 0, 0);
+    const gceSTATUS status = targetEngine(s, lock, e);
     if (status < 0) return status;
     // The surface's own format, and a clear that writes the colour (ROP 0xCC).
     return gco2D_Clear(e, rectCount, rects, colour, 0xCC, 0xCC, s->format);
+}
+
+gceSTATUS gcoSURF_Line(gcoSURF s, uint32_t lineCount, const gcsRECT* lines, gcoBRUSH brush,
+                       uint8_t foreground, uint8_t background) {
+    if (!valid(s)) return gcvSTATUS_INVALID_OBJECT;
+    SurfaceLock lock(s);
+    if (lock.status() < 0) return lock.status();
+    gco2D e = nullptr;
+    const gceSTATUS status = targetEngine(s, lock, e);
+    if (status < 0) return status;
+    return gco2D_Line(e, lineCount, lines, brush, foreground, background, s->format);
+}
+
+gceSTATUS gcoSURF_MonoBlit(gcoSURF s, const void* stream, const gcsPOINT* sourceSize,
+                           const gcsRECT* streamRect, uint32_t sourcePacking,
+                           uint32_t streamPacking, const gcsRECT* destRect,
+                           uint32_t foregroundColour, uint32_t backgroundColour,
+                           uint8_t foreground, uint8_t background) {
+    if (!valid(s)) return gcvSTATUS_INVALID_OBJECT;
+    SurfaceLock lock(s);
+    if (lock.status() < 0) return lock.status();
+    gco2D e = nullptr;
+    gceSTATUS status = targetEngine(s, lock, e);
+    if (status < 0) return status;
+    // The colours are given in A8R8G8B8 and converted to the surface's format.
+    status = gco2D_SetMonochromeSource(e, 1, 0, streamPacking, 0, 0, foregroundColour,
+                                       backgroundColour);
+    if (status < 0) return status;
+    return gco2D_MonoBlit(e, stream, sourceSize, streamRect, sourcePacking, streamPacking,
+                          destRect, foreground, background, s->format);
 }
 
 gceSTATUS gcoSURF_Blit(gcoSURF source, gcoSURF target, uint32_t rectCount,

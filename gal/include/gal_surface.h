@@ -119,6 +119,16 @@ gceSTATUS gcoSURF_Set2DSource(gcoSURF surface, uint32_t rotation);
 gceSTATUS gcoSURF_Set2DTarget(gcoSURF surface, uint32_t rotation);
 gceSTATUS gcoSURF_Clear2D(gcoSURF surface, uint32_t rectCount, const gcsRECT* rects,
                           uint32_t colour);
+/* Lines drawn with a brush into the surface (locked for the call); see gco2D_Line. */
+gceSTATUS gcoSURF_Line(gcoSURF surface, uint32_t lineCount, const gcsRECT* lines,
+                       gcoBRUSH brush, uint8_t foreground, uint8_t background);
+/* A monochrome stream expanded into the surface: set bits in the foreground colour, clear bits
+ * in the background colour (both A8R8G8B8); see gco2D_MonoBlit. */
+gceSTATUS gcoSURF_MonoBlit(gcoSURF surface, const void* stream, const gcsPOINT* sourceSize,
+                           const gcsRECT* streamRect, uint32_t sourcePacking,
+                           uint32_t streamPacking, const gcsRECT* destRect,
+                           uint32_t foregroundColour, uint32_t backgroundColour,
+                           uint8_t foreground, uint8_t background);
 /* A filter blit from one surface onto another (both locked for its length); see
  * gco2D_FilterBlitEx. A null destination sub-rectangle writes the whole destination rectangle. */
 gceSTATUS gcoSURF_FilterBlit(gcoSURF source, gcoSURF target, const gcsRECT* sourceRect,

@@ -12,6 +12,7 @@
 #include "command_stream.h"
 #include "gal/engine_state.h"
 #include "gal/gal_internal.h"
+#include "gal_brush.h"
 #include "gal_states.h"
 #include "gal_surface.h"
 #include "gpu_sim_fixture.h"
@@ -282,6 +283,37 @@ TEST_F(Engine2D, TheCoreDrawsIntoAndReadsFromUserMemory) {
     EXPECT_EQ(target, before);
     gcoSURF_Destroy(from);
     gcoSURF_Destroy(to);
+    ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+}
+
+// The surface-level line and monochrome blit draw into the surface itself, in its format.
+TEST_F(Engine2D, SurfaceLinesAndMonochromeBlitsDrawIntoTheSurface) {
+    std::vector<uint32_t> pixels(16 * 4, 0xFF000000u);
+    gcoSURF s = nullptr;
+    ASSERT_EQ(gcoSURF_Construct(nullptr, 16, 4, 1, 6, 212, GAL_POOL_USER, &s), gcvSTATUS_OK);
+    ASSERT_EQ(gcoSURF_MapUserSurface(s, 64, pixels.data(), 0xFFFFFFFFu), gcvSTATUS_OK);
+    gcoBRUSH red = nullptr;
+    ASSERT_EQ(gcoBRUSH_ConstructSingleColor(nullptr, 1, 0xFFFF0000u, 0, &red), gcvSTATUS_OK);
+    const gcsRECT line{0, 0, 16, 0};  // the top row
+    ASSERT_EQ(gcoSURF_Line(s, 1, &line, red, 0xF0, 0xF0), gcvSTATUS_OK);
+    const uint8_t stream[2] = {0xA5, 0x3C};
+    const gcsPOINT size{8, 2};
+    const gcsRECT streamRect{0, 0, 8, 2}, dest{4, 2, 12, 4};
+    ASSERT_EQ(gcoSURF_MonoBlit(s, stream, &size, &streamRect, 0, 0, &dest, 0xFFFFFFFFu,
+                               0xFF0000FFu, 0xCC, 0xCC),
+              gcvSTATUS_OK);
+    ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+    for (int x = 0; x < 16; ++x) EXPECT_EQ(pixels[size_t(x)], 0xFFFF0000u) << x;
+    EXPECT_EQ(pixels[16], 0xFF000000u) << "the line is one row high";
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 8; ++x) {
+            const bool set = (stream[y] >> (7 - x)) & 1;  // the most significant bit first
+            EXPECT_EQ(pixels[size_t(2 + y) * 16 + size_t(4 + x)], set ? 0xFFFFFFFFu : 0xFF0000FFu)
+                << x << ", " << y;
+        }
+    EXPECT_EQ(gcoSURF_Line(nullptr, 1, &line, red, 0xF0, 0xF0), gcvSTATUS_INVALID_OBJECT);
+    gcoBRUSH_Destroy(red);
+    gcoSURF_Destroy(s);
     ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
 }
 
