@@ -40,7 +40,18 @@ struct _gcoBUFFER {
     gcsTEMPCMDBUF temp;
     uint64_t waitSignal;   // the signal the committing thread waits on next (its stall), or 0
     uint32_t waitReached;  // the kernel has reached and taken it within the last commit
+    gcsBUFFER_ATOMIC* atomic;  // atomic mode's record, or null
 };
+
+namespace {
+
+constexpr uint32_t kAtomicHeadroom = 8;  // bytes a reservation keeps in hand in atomic mode
+constexpr uint32_t kAtomicCounterMax = 63;
+
+bool atomicMode(const _gcoBUFFER* b) { return b->atomic && b->atomic->state != 0; }
+gceSTATUS submit(gcoBUFFER b, uint32_t pipe, gcsSTATE_DELTA* delta, gcoQUEUE queue);
+
+}  // namespace
 
 namespace gal {
 
@@ -207,7 +218,10 @@ gceSTATUS gcoBUFFER_Reserve(gcoBUFFER b, size_t bytes, int32_t aligned, uint32_t
     gcoCMDBUF cur = b->current;
     uint32_t padding = 0;
     if (cur && aligned) padding = (gcdCMDBUF_ALIGNMENT - cur->offset % gcdCMDBUF_ALIGNMENT) % gcdCMDBUF_ALIGNMENT;
-    const uint32_t need = static_cast<uint32_t>(bytes) + padding;
+    // Atomic mode keeps room behind every reservation; only the request itself is taken, so
+    // that no unwritten bytes ever reach the stream.
+    const uint32_t headroom = atomicMode(b) ? kAtomicHeadroom : 0;
+    const uint32_t need = static_cast<uint32_t>(bytes) + padding + headroom;
     bool fits = cur && need <= cur->freeBytes;
     if (fits && usage == 1 && b->hardware && b->hardware->pageLimited)
         fits = inOnePage(cur->offset, need);
@@ -226,7 +240,7 @@ gceSTATUS gcoBUFFER_Reserve(gcoBUFFER b, size_t bytes, int32_t aligned, uint32_t
         if (status < 0) return status;
         cur = b->current;
         padding = 0;
-        if (bytes > cur->freeBytes) return gcvSTATUS_OUT_OF_MEMORY;
+        if (bytes + headroom > cur->freeBytes) return gcvSTATUS_OUT_OF_MEMORY;
     }
     const uint32_t take = static_cast<uint32_t>(bytes) + padding;
     cur->freeBytes -= take;
@@ -250,6 +264,36 @@ gceSTATUS gcoBUFFER_Write(gcoBUFFER b, const void* data, size_t bytes, int32_t a
 
 gceSTATUS gcoBUFFER_Commit(gcoBUFFER b, uint32_t pipe, gcsSTATE_DELTA* delta, gcoQUEUE queue) {
     if (!b) return gcvSTATUS_INVALID_OBJECT;
+    gcsBUFFER_ATOMIC* const atomic = atomicMode(b) ? b->atomic : nullptr;
+    if (atomic) atomic->state = 0;
+    const gceSTATUS status = submit(b, pipe, delta, queue);
+    if (atomic) {
+        atomic->state = 2;
+        if (status >= 0 && atomic->counter < kAtomicCounterMax) atomic->counter = atomic->counter + 1;
+        atomic->state = 1;
+    }
+    return status;
+}
+
+gceSTATUS gcoBUFFER_SetAtomic(gcoBUFFER b, gcsBUFFER_ATOMIC* record, int32_t enable) {
+    if (!b || (enable && !record)) return gcvSTATUS_INVALID_ARGUMENT;
+    if (enable) {
+        b->atomic = record;
+        record->state = 1;
+    } else if (b->atomic) {
+        b->atomic->state = 0;
+        b->atomic = nullptr;
+    }
+    return gcvSTATUS_OK;
+}
+
+}  // extern "C"
+
+namespace {
+
+// Hands every buffer from the committing one to the current one to the kernel, then the
+// queued events.
+gceSTATUS submit(gcoBUFFER b, uint32_t pipe, gcsSTATE_DELTA* delta, gcoQUEUE queue) {
     b->waitReached = 0;
     bool lastSent = false;
     if (b->committing && b->current) {
@@ -300,6 +344,10 @@ gceSTATUS gcoBUFFER_Commit(gcoBUFFER b, uint32_t pipe, gcsSTATE_DELTA* delta, gc
     if (status < 0) return status;  // the events stay queued
     return gcoQUEUE_Free(queue);
 }
+
+}  // namespace
+
+extern "C" {
 
 gceSTATUS gcoBUFFER_StartTEMPCMDBUF(gcoBUFFER b, gcsTEMPCMDBUF** temp) {
     if (!b || !temp) return gcvSTATUS_INVALID_ARGUMENT;

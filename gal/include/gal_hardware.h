@@ -38,6 +38,15 @@ typedef struct gcsTEMPCMDBUF {
     int32_t inUse;
 } gcsTEMPCMDBUF;
 
+/* The atomic-mode record of a command buffer, shared with whoever watches its submissions:
+ * while `state` is non-zero every reservation keeps 8 bytes more in hand than it takes; a
+ * commit runs with state 0, then shows 2 while it counts itself in `counter` (at most 63), and
+ * leaves state 1. */
+typedef struct gcsBUFFER_ATOMIC {
+    volatile uint32_t state;
+    volatile uint32_t counter;
+} gcsBUFFER_ATOMIC;
+
 gceSTATUS gcoHARDWARE_Construct(gcoHAL hal, uint32_t type, gcoHARDWARE* hardware);
 gceSTATUS gcoHARDWARE_Destroy(gcoHARDWARE hardware, int32_t threadDefault);
 gceSTATUS gcoHARDWARE_Commit(gcoHARDWARE hardware);
@@ -100,6 +109,8 @@ gceSTATUS gcoBUFFER_Reserve(gcoBUFFER buffer, size_t bytes, int32_t aligned, uin
 gceSTATUS gcoBUFFER_Write(gcoBUFFER buffer, const void* data, size_t bytes, int32_t aligned);
 gceSTATUS gcoBUFFER_Commit(gcoBUFFER buffer, uint32_t pipe, gcsSTATE_DELTA* delta,
                            gcoQUEUE queue);
+/* Turns atomic mode on (state 1) with `record`, or off (state 0, record let go). */
+gceSTATUS gcoBUFFER_SetAtomic(gcoBUFFER buffer, gcsBUFFER_ATOMIC* record, int32_t enable);
 gceSTATUS gcoBUFFER_StartTEMPCMDBUF(gcoBUFFER buffer, gcsTEMPCMDBUF** temp);
 gceSTATUS gcoBUFFER_EndTEMPCMDBUF(gcoBUFFER buffer);
 gceSTATUS gcoCMDBUF_Construct(gcoOS os, gcoHARDWARE hardware, size_t bytes, void* info,

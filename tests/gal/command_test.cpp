@@ -3,6 +3,7 @@
 // functions executed by the simulated 2D core into video memory.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <functional>
 #include <fstream>
@@ -28,6 +29,7 @@ protected:
         GpuTest::SetUp();
         ASSERT_EQ(gcoHAL_GetHardware(nullptr, &hw_), gcvSTATUS_OK);
         ASSERT_NE(hw_->buffer, nullptr);
+        faults_ = GpuSimulator::counter("faults");
     }
 
     // Commits and returns the stream the simulator executed.
@@ -39,6 +41,7 @@ protected:
     }
 
     gcoHARDWARE hw_ = nullptr;
+    uint64_t faults_ = 0;
 };
 
 TEST_F(CommandStream, StateLoadsEncodeCountsAndSplits) {
@@ -236,6 +239,43 @@ TEST_F(CommandStream, TemporaryBufferOverflowIsAnError) {
     const std::string printed = veld::test::capturePrinted(
         [&] { EXPECT_EQ(gcoBUFFER_EndTEMPCMDBUF(hw_->buffer), gcvSTATUS_BUFFER_TOO_SMALL); });
     EXPECT_EQ(printed, " Temp command buffer is overflowed!\n");
+}
+
+// Atomic mode: a reservation needs 8 bytes more than it takes, the stream holds only what was
+// written, and every commit counts itself (up to 63) and leaves the state at 1.
+TEST_F(CommandStream, AtomicModeKeepsHeadroomAndCountsCommits) {
+    ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+    gcsBUFFER_ATOMIC record{};
+    EXPECT_EQ(gcoBUFFER_SetAtomic(hw_->buffer, nullptr, 1), gcvSTATUS_INVALID_ARGUMENT);
+    ASSERT_EQ(gcoBUFFER_SetAtomic(hw_->buffer, &record, 1), gcvSTATUS_OK);
+    EXPECT_EQ(record.state, 1u);
+
+    gcoCMDBUF cmdbuf = nullptr;
+    ASSERT_EQ(gcoBUFFER_Reserve(hw_->buffer, 8, 1, 2, &cmdbuf), gcvSTATUS_OK);
+    const uint32_t freeBytes = cmdbuf->freeBytes, offset = cmdbuf->offset;
+    std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(cmdbuf->lastReserve)),
+                std::array<uint32_t, 2>{GAL_NOP_WORD, 0}.data(), 8);
+    // Exactly the free bytes no longer fit: the request moves to the next buffer.
+    gcoCMDBUF next = nullptr;
+    ASSERT_EQ(gcoBUFFER_Reserve(hw_->buffer, freeBytes, 0, 2, &next), gcvSTATUS_OK);
+    EXPECT_TRUE(next != cmdbuf || next->offset != offset + freeBytes);
+    std::memset(reinterpret_cast<void*>(static_cast<uintptr_t>(next->lastReserve)), 0, freeBytes);
+    for (uint32_t i = 0; i < freeBytes / 8; ++i)
+        reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(next->lastReserve))[2 * i] = GAL_NOP_WORD;
+    const uint32_t counter = record.counter;
+    ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+    EXPECT_GT(record.counter, counter);
+    EXPECT_EQ(record.state, 1u);
+    EXPECT_EQ(GpuSimulator::counter("faults"), faults_) << "the stream carried only written words";
+
+    record.counter = 62;
+    writeWords({GAL_NOP_WORD, 0});
+    ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+    writeWords({GAL_NOP_WORD, 0});
+    ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
+    EXPECT_EQ(record.counter, 63u);
+    ASSERT_EQ(gcoBUFFER_SetAtomic(hw_->buffer, nullptr, 0), gcvSTATUS_OK);
+    EXPECT_EQ(record.state, 0u);
 }
 
 }  // namespace
