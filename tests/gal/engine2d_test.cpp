@@ -249,12 +249,28 @@ TEST_F(Engine2D, UserSurfacesMapOnceAndUnmapAfterTheirCommands) {
     gcoSURF_Destroy(kernel);
 }
 
+// User memory at the 64-byte alignment the 2D engine's strict rules ask of surface addresses
+// (the allocator guarantees only 8 bytes on the device).
+class UserPixels {
+public:
+    UserPixels(size_t count, uint32_t fill) : storage_(count + 16, fill), count_(count) {}
+    uint32_t* data() {
+        return reinterpret_cast<uint32_t*>((reinterpret_cast<uintptr_t>(storage_.data()) + 63) & ~uintptr_t(63));
+    }
+    uint32_t& operator[](size_t i) { return data()[i]; }
+    std::vector<uint32_t> copy() { return std::vector<uint32_t>(data(), data() + count_); }
+
+private:
+    std::vector<uint32_t> storage_;
+    size_t count_;
+};
+
 // The 2D core reaches user memory through its mapping: a clear lands in the caller's buffer,
 // and a blit reads one user buffer into another, scaled and in another rectangle.
 TEST_F(Engine2D, TheCoreDrawsIntoAndReadsFromUserMemory) {
     const uint64_t faults = GpuSimulator::counter("faults");
-    std::vector<uint32_t> source(16 * 8), target(32 * 8, 0x11111111u);
-    for (size_t i = 0; i < source.size(); ++i) source[i] = 0xFF000000u | uint32_t(i * 0x010203u);
+    UserPixels source(16 * 8, 0), target(32 * 8, 0x11111111u);
+    for (size_t i = 0; i < 16 * 8; ++i) source[i] = 0xFF000000u | uint32_t(i * 0x010203u);
     gcoSURF from = nullptr, to = nullptr;
     ASSERT_EQ(gcoSURF_Construct(nullptr, 16, 8, 1, 6, 212, GAL_POOL_USER, &from), gcvSTATUS_OK);
     ASSERT_EQ(gcoSURF_Construct(nullptr, 32, 8, 1, 6, 212, GAL_POOL_USER, &to), gcvSTATUS_OK);
@@ -274,13 +290,13 @@ TEST_F(Engine2D, TheCoreDrawsIntoAndReadsFromUserMemory) {
     EXPECT_EQ(GpuSimulator::counter("faults"), faults);
 
     // A rectangle beyond the mapped buffer is a fault and leaves the buffer as it was.
-    const std::vector<uint32_t> before = target;
+    const std::vector<uint32_t> before = target.copy();
     const gcsRECT beyond{0, 0, 32, 8};
     ASSERT_EQ(gcoSURF_Blit(from, to, 1, &beyond, &beyond, nullptr, 0xCC, 0xCC, 0, 0, nullptr, 0),
               gcvSTATUS_OK);
     ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
     EXPECT_EQ(GpuSimulator::counter("faults"), faults + 1);
-    EXPECT_EQ(target, before);
+    EXPECT_EQ(target.copy(), before);
     gcoSURF_Destroy(from);
     gcoSURF_Destroy(to);
     ASSERT_EQ(gcoHAL_Commit(nullptr, 1), gcvSTATUS_OK);
@@ -288,7 +304,7 @@ TEST_F(Engine2D, TheCoreDrawsIntoAndReadsFromUserMemory) {
 
 // The surface-level line and monochrome blit draw into the surface itself, in its format.
 TEST_F(Engine2D, SurfaceLinesAndMonochromeBlitsDrawIntoTheSurface) {
-    std::vector<uint32_t> pixels(16 * 4, 0xFF000000u);
+    UserPixels pixels(16 * 4, 0xFF000000u);
     gcoSURF s = nullptr;
     ASSERT_EQ(gcoSURF_Construct(nullptr, 16, 4, 1, 6, 212, GAL_POOL_USER, &s), gcvSTATUS_OK);
     ASSERT_EQ(gcoSURF_MapUserSurface(s, 64, pixels.data(), 0xFFFFFFFFu), gcvSTATUS_OK);
