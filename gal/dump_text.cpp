@@ -24,6 +24,20 @@ uint32_t shown(const void* at) { return static_cast<uint32_t>(reinterpret_cast<u
 
 void closing() { gal::print("$$ **********"); }
 
+// Lines of `perLine` items, each "$$ <address of its first item>:" and the items in `format`.
+template <typename T>
+void itemLines(const T* items, uint32_t count, uint32_t perLine, const char* format) {
+    for (uint32_t i = 0; i < count; i += perLine) {
+        std::string line;
+        char part[16];
+        for (uint32_t j = i; j < count && j < i + perLine; ++j) {
+            std::snprintf(part, sizeof part, format, unsigned(items[j]));
+            line += part;
+        }
+        gal::print("$$ 0x%08X:%s", shown(items + i), line.c_str());
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -46,15 +60,7 @@ gceSTATUS gcfDumpArray(const void* data, uint32_t count) {
     if (!words) {
         gal::print("$$ <nil>");
     } else {
-        for (uint32_t i = 0; i < count; i += 4) {
-            std::string line;
-            char part[16];
-            for (uint32_t j = i; j < count && j < i + 4; ++j) {
-                std::snprintf(part, sizeof part, " 0x%08X", words[j]);
-                line += part;
-            }
-            gal::print("$$ 0x%08X:%s", shown(words + i), line.c_str());
-        }
+        itemLines(words, count, 4, " 0x%08X");
     }
     closing();
     return gcvSTATUS_OK;
@@ -81,15 +87,7 @@ gceSTATUS gcfDumpApiData(const void* data, uint32_t bytes) {
         gal::print("$$ <nil>");
     } else {
         if (bytes == 0) bytes = static_cast<uint32_t>(std::strlen(static_cast<const char*>(data)) + 1);
-        for (uint32_t i = 0; i < bytes; i += 8) {
-            std::string line;
-            char part[8];
-            for (uint32_t j = i; j < bytes && j < i + 8; ++j) {
-                std::snprintf(part, sizeof part, " 0x%02X", p[j]);
-                line += part;
-            }
-            gal::print("$$ 0x%08X:%s", shown(p + i), line.c_str());
-        }
+        itemLines(p, bytes, 8, " 0x%02X");
     }
     closing();
     return gcvSTATUS_OK;
